@@ -1,0 +1,24 @@
+# The module is built twice from one set of objects: a static core that the
+# tests and tools link (so they can reach internal classes), and the shared
+# module that hosts load.
+add_library(tessaline_core STATIC
+  src/image/ImageOperations.cpp
+  src/services/SettingsStore.cpp
+  src/services/UserFolders.cpp
+  src/ailayers/DiagnosticsLog.cpp
+)
+target_include_directories(tessaline_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include)
+target_link_libraries(tessaline_core PUBLIC PkgConfig::PLIST Threads::Threads ${CMAKE_DL_LIBS})
+
+add_library(tessaline SHARED src/api/Module.cpp)
+target_link_libraries(tessaline PRIVATE -Wl,--whole-archive tessaline_core -Wl,--no-whole-archive)
+set_target_properties(tessaline PROPERTIES OUTPUT_NAME tessaline)
+
+install(TARGETS tessaline LIBRARY DESTINATION lib)
+install(DIRECTORY include/ DESTINATION include)
+
+# Each subsystem lists its own sources in a file of its own, so that work on
+# one subsystem does not touch the others' build lists.
+foreach(part NNInference ailayers engine api host shell cli)
+  include(${CMAKE_SOURCE_DIR}/cmake/sources_${part}.cmake OPTIONAL)
+endforeach()
