@@ -126,6 +126,43 @@ void upscaleRow(const float* row0, const float* row1, float* out, const ColumnTa
     }
 }
 
+// One destination row of the box reduction. Each value is summed in block
+// order (rows of the block, then its columns) from zero, then scaled; the
+// fixed-size instances let the compiler unroll the block completely.
+template <int Channels, int K>
+void downscaleRow(const float* in, int64_t srcStride, float* out, int dstWidth, int channels, int k, float scale)
+{
+    const int c = Channels > 0 ? Channels : channels;
+    const int kk = K > 0 ? K : k;
+    for (int x = 0; x < dstWidth; ++x) {
+        const float* block = in + static_cast<int64_t>(x) * kk * c;
+        for (int ch = 0; ch < c; ++ch) {
+            float sum = 0.0f;
+            for (int dy = 0; dy < kk; ++dy)
+                for (int dx = 0; dx < kk; ++dx) sum += block[dy * srcStride + dx * c + ch];
+            out[static_cast<int64_t>(x) * c + ch] = sum * scale;
+        }
+    }
+}
+
+using DownscaleRowFunction = void (*)(const float*, int64_t, float*, int, int, int, float);
+
+DownscaleRowFunction downscaleRowFunction(int channels, int k)
+{
+    if (channels == 3) {
+        if (k == 1) return downscaleRow<3, 1>;
+        if (k == 2) return downscaleRow<3, 2>;
+        if (k == 3) return downscaleRow<3, 3>;
+        return downscaleRow<3, 0>;
+    }
+    if (channels == 1) {
+        if (k == 2) return downscaleRow<1, 2>;
+        if (k == 3) return downscaleRow<1, 3>;
+        return downscaleRow<1, 0>;
+    }
+    return downscaleRow<0, 0>;
+}
+
 } // namespace
 
 void imageEmbedPlaneIntoRGBFloat(const unsigned char* plane, float* rgb, int width, int height, int rowBytes,
@@ -181,40 +218,42 @@ void imagePremultiplyAlphaToWhite(float* rgba, size_t count, int /*ignored*/)
 void imageDownscaleIntegral(const image_template<float>& src, image_template<float> dst, int k)
 {
     if (dst.width < 1 || dst.height < 1 || src.channels < 1 || k < 1) return;
-    const int64_t channels = src.channels;
-    const int64_t srcStride = static_cast<int64_t>(src.width) * channels;
-    const int64_t dstStride = static_cast<int64_t>(dst.width) * channels;
+    const int64_t srcStride = static_cast<int64_t>(src.width) * src.channels;
+    const int64_t dstStride = static_cast<int64_t>(dst.width) * dst.channels;
     const float scale = (1.0f / static_cast<float>(k)) / static_cast<float>(k);
-    const int64_t blockStride = k * channels;
-
-    for (int64_t y = 0; y < dst.height; ++y) {
-        float* out = dst.data + y * dstStride;
-        std::fill(out, out + dstStride, 0.0f);
-        // Accumulating whole rows keeps each pixel's sum in block order
-        // (rows of the block, then its columns) while the inner loop runs
-        // over contiguous memory.
-        for (int dy = 0; dy < k; ++dy) {
-            const float* in = src.data + (y * k + dy) * srcStride;
-            for (int dx = 0; dx < k; ++dx) {
-                const float* tap = in + dx * channels;
-                for (int64_t x = 0; x < dst.width; ++x)
-                    for (int64_t c = 0; c < channels; ++c) out[x * channels + c] += tap[x * blockStride + c];
-            }
-        }
-        for (int64_t i = 0; i < dstStride; ++i) out[i] *= scale;
-    }
+    DownscaleRowFunction row = downscaleRowFunction(src.channels, k);
+    for (int64_t y = 0; y < dst.height; ++y)
+        row(src.data + y * k * srcStride, srcStride, dst.data + y * dstStride, dst.width, src.channels, k, scale);
 }
 
-void imageUpscaleBilinear(const float* src, float* dst, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
-                          int channels)
+namespace {
+
+void upscaleRowAnyChannels(const float* row0, const float* row1, float* out, const ColumnTap* taps, int count,
+                           float wy0, float wy1, int channels)
+{
+    if (channels == 3)
+        upscaleRow<3>(row0, row1, out, taps, count, wy0, wy1, channels);
+    else if (channels == 1)
+        upscaleRow<1>(row0, row1, out, taps, count, wy0, wy1, channels);
+    else
+        upscaleRow<0>(row0, row1, out, taps, count, wy0, wy1, channels);
+}
+
+// The bilinear enlargement; when `subtrahend` is given, each output row has
+// the matching row of it subtracted while the row is still in cache.
+void upscaleBilinear(const float* src, float* dst, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
+                     int channels, const float* subtrahend)
 {
     if (dstWidth < 1 || dstHeight < 1 || channels < 1 || srcWidth < 1 || srcHeight < 1) return;
     const float sx = static_cast<float>(srcWidth) / static_cast<float>(dstWidth);
     const float sy = static_cast<float>(srcHeight) / static_cast<float>(dstHeight);
 
-    std::unique_ptr<ColumnTap[]> taps(new (std::nothrow) ColumnTap[dstWidth]);
-    if (!taps) return;
-    for (int j = 0; j < dstWidth; ++j) taps[j] = columnTap(j, sx, srcWidth, channels);
+    // Column taps are computed once per column; if even that small table
+    // cannot be had, they are recomputed per row in pieces on the stack.
+    constexpr int kPiece = 256;
+    std::unique_ptr<ColumnTap[]> table(new (std::nothrow) ColumnTap[dstWidth]);
+    if (table)
+        for (int j = 0; j < dstWidth; ++j) table[j] = columnTap(j, sx, srcWidth, channels);
 
     const int64_t srcStride = static_cast<int64_t>(srcWidth) * channels;
     const int64_t dstStride = static_cast<int64_t>(dstWidth) * channels;
@@ -222,18 +261,33 @@ void imageUpscaleBilinear(const float* src, float* dst, int srcWidth, int srcHei
         const float u = static_cast<float>(i) * sy - 0.25f;
         const int top = std::max(0, static_cast<int>(std::floor(u)));
         const float fy = u - static_cast<float>(top); // below 0 at the first rows: extrapolation
-        const int r0 = std::min(top, srcHeight - 1);
-        const int r1 = std::min(top + 1, srcHeight - 1);
-        const float* row0 = src + r0 * srcStride;
-        const float* row1 = src + r1 * srcStride;
+        const float* row0 = src + std::min(top, srcHeight - 1) * srcStride;
+        const float* row1 = src + std::min(top + 1, srcHeight - 1) * srcStride;
         float* out = dst + i * dstStride;
-        if (channels == 3)
-            upscaleRow<3>(row0, row1, out, taps.get(), dstWidth, 1.0f - fy, fy, channels);
-        else if (channels == 1)
-            upscaleRow<1>(row0, row1, out, taps.get(), dstWidth, 1.0f - fy, fy, channels);
-        else
-            upscaleRow<0>(row0, row1, out, taps.get(), dstWidth, 1.0f - fy, fy, channels);
+        if (table) {
+            upscaleRowAnyChannels(row0, row1, out, table.get(), dstWidth, 1.0f - fy, fy, channels);
+        } else {
+            ColumnTap piece[kPiece];
+            for (int j0 = 0; j0 < dstWidth; j0 += kPiece) {
+                const int n = std::min(kPiece, dstWidth - j0);
+                for (int j = 0; j < n; ++j) piece[j] = columnTap(j0 + j, sx, srcWidth, channels);
+                upscaleRowAnyChannels(row0, row1, out + static_cast<int64_t>(j0) * channels, piece, n, 1.0f - fy, fy,
+                                      channels);
+            }
+        }
+        if (subtrahend) {
+            const float* minus = subtrahend + i * dstStride;
+            for (int64_t e = 0; e < dstStride; ++e) out[e] -= minus[e];
+        }
     }
+}
+
+} // namespace
+
+void imageUpscaleBilinear(const float* src, float* dst, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
+                          int channels)
+{
+    upscaleBilinear(src, dst, srcWidth, srcHeight, dstWidth, dstHeight, channels, nullptr);
 }
 
 void imageNonDestructiveDownscale(const image_template<float>& src, int k, image_template<float>& small,
@@ -246,12 +300,8 @@ void imageNonDestructiveDownscale(const image_template<float>& src, int k, image
         return;
     }
     imageDownscaleIntegral(src, small, k);
-    imageUpscaleBilinear(small.data, residual.data, small.width, small.height, residual.width, residual.height,
-                         src.channels);
-    const int64_t count = src.elementCount();
-    float* r = residual.data;
-    const float* s = src.data;
-    for (int64_t i = 0; i < count; ++i) r[i] -= s[i];
+    upscaleBilinear(small.data, residual.data, small.width, small.height, residual.width, residual.height,
+                    src.channels, src.data);
 }
 
 namespace {
