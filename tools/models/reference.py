@@ -1,0 +1,465 @@
+"""Reference evaluation of model streams, in float64 numpy.
+
+`read_stream` parses a stream the way the engine's loader does; `run_model`
+computes every layer's output with the engine's arithmetic (sizes, clipped
+convolution taps, the centre offset of strided kernels, the 9/3/3/1 bilinear
+weights, group normalisation with eps 0.01, ...).  Tensors are numpy arrays
+of shape (H, W, C), which is the engine's interleaved order (x + y*W)*C + c.
+
+The reference is written for clarity: plain loops over filter taps and
+channels, vectorised over pixels.  It computes what the engine must compute,
+including where that differs from PyTorch (output sizes floor(in/stride),
+clamped 3x3 average pooling, the fixed [0, 1] clip, ...).
+"""
+
+from __future__ import annotations
+
+import struct
+from dataclasses import dataclass, field
+from typing import Dict, List, Sequence
+
+import numpy as np
+
+GROUP_NORM_EPS = 0.01
+
+
+def code_text(value: int) -> str:
+    return struct.pack("<i", value).split(b"\0")[0].decode("latin-1")
+
+
+class TruncatedStream(ValueError):
+    pass
+
+
+class _Reader:
+    def __init__(self, data: bytes):
+        self.data, self.pos = data, 0
+
+    def ints(self, n: int) -> List[int]:
+        return list(struct.unpack("<%di" % n, self._take(4 * n)))
+
+    def int(self) -> int:
+        return self.ints(1)[0]
+
+    def code(self) -> str:
+        return code_text(self.int())
+
+    def floats(self, n: int) -> np.ndarray:
+        if n < 0:
+            raise ValueError(f"negative count {n}")
+        return np.frombuffer(self._take(4 * n), dtype="<f4").astype(np.float64)
+
+    def _take(self, size: int) -> bytes:
+        if self.pos + size > len(self.data):
+            raise TruncatedStream("Model truncated")
+        chunk = self.data[self.pos:self.pos + size]
+        self.pos += size
+        return chunk
+
+
+@dataclass
+class LayerRecord:
+    type: str
+    inbound: List[int]
+    activation: str = "line"
+    strides: int = 1
+    dilation: int = 1
+    filter_width: int = 0
+    filter_height: int = 0
+    input_channels: int = 0
+    output_channels: int = 0
+    pool_size: int = 0
+    group_num: int = 0
+    start_channel: int = 0
+    target: tuple = (1, 1, 1)
+    transpose_mode: int = 0
+    switch_mode: int = 0
+    parameters: List[float] = field(default_factory=list)
+    weights: np.ndarray = field(default_factory=lambda: np.zeros(0))
+    pointwise_weights: np.ndarray = field(default_factory=lambda: np.zeros(0))
+    biases: np.ndarray = field(default_factory=lambda: np.zeros(0))
+
+    @property
+    def inputs(self) -> List[int]:
+        return [i for i in self.inbound if i >= 0]
+
+
+@dataclass
+class Model:
+    version: int
+    timestamp: int
+    input_count: int
+    stride_offset_mode: int
+    output_layers: List[int]
+    layers: List[LayerRecord]
+    size: int = 0  # bytes the layers used; anything after them is ignored
+
+
+def read_stream(data: bytes) -> Model:
+    """Parses a model stream; raises ValueError for anything the engine rejects.
+
+    Unlike the engine's historic loader, any short read is an error."""
+    r = _Reader(data)
+    lead = r.int()
+    version, timestamp, input_count, offset_mode = 0, 0, 1, 0
+    if lead == struct.unpack("<i", b"NNin")[0]:
+        version = r.int()
+        timestamp = 19000
+        if version >= 3:
+            timestamp, count, offset_mode, _, _ = r.ints(5)
+            if version >= 4:
+                input_count = count
+        layer_count = r.int()
+    else:
+        layer_count = lead
+    if layer_count <= 0:
+        raise ValueError("No layers in model")
+    output_layers: List[int] = []
+    if version >= 5:
+        output_layers = r.ints(r.int())
+        if r.code() != "LAYS":
+            raise ValueError("File corrupt")
+    layers: List[LayerRecord] = []
+    for i in range(layer_count):
+        inbound = r.ints(10)
+        layer = LayerRecord(r.code(), inbound)
+        _read_payload(r, layer, version)
+        if any(n < -1 or n > i for n in inbound):
+            raise ValueError(f"load layer error, model corrupt:{i}")
+        layers.append(layer)
+    return Model(version, timestamp, input_count, offset_mode, output_layers, layers, r.pos)
+
+
+def _read_payload(r: _Reader, L: LayerRecord, version: int) -> None:
+    t = L.type
+    if t == "inpu":
+        L.output_channels = L.input_channels = r.int() if version >= 4 else 3
+    elif t in ("co2d", "depw", "sepa"):
+        _read_convolution(r, L, version)
+    elif t in ("maxp", "avg2"):
+        _, L.strides, _, L.pool_size = r.ints(4)
+    elif t == "grpn":
+        L.group_num = r.int()
+        L.input_channels = r.int()
+        L.weights = r.floats(L.input_channels)
+        L.output_channels = r.int()
+        L.biases = r.floats(L.output_channels)
+    elif t == "spli":
+        L.start_channel, end = r.ints(2)
+        L.output_channels = end - L.start_channel
+    elif t == "Satu":
+        L.parameters = list(r.floats(1))
+    elif t == "AX+B":
+        L.parameters = list(r.floats(2))
+    elif t == "Mix2":
+        L.parameters = list(r.floats(6))
+    elif t in ("IIRB", "SBlu"):
+        L.parameters = list(r.floats(2))
+    elif t == "dens":
+        L.activation = r.code()
+        L.input_channels, L.output_channels = r.ints(2)
+        L.weights = r.floats(L.input_channels * L.output_channels)
+        L.biases = r.floats(r.int())
+    elif t in ("Resh", "Tile"):
+        L.target = tuple(r.ints(3))
+    elif t == "tpos":
+        L.transpose_mode = r.int()
+    elif t == "Clip":
+        L.parameters = list(r.floats(2))
+    elif t == "SwNL":
+        L.switch_mode = r.int()
+    elif t in ("relu", "elu ", "lre1", "lre3", "ups2", "upsb", "mult", "add ", "subt",
+               "conc", "gavg", "gmax", "mmul"):
+        pass
+    else:
+        raise ValueError(f"NNLayer creation error: {t}")
+
+
+def _read_convolution(r: _Reader, L: LayerRecord, version: int) -> None:
+    _, L.strides = r.ints(2)
+    if version >= 2:
+        _, L.dilation = r.ints(2)
+    L.activation = r.code()
+    L.output_channels, L.filter_width, L.filter_height, L.input_channels = r.ints(4)
+    count = L.filter_height * L.filter_width * L.input_channels
+    if L.type != "sepa":
+        count *= L.output_channels
+    L.weights = r.floats(count)
+    if L.type == "depw":
+        L.output_channels = L.input_channels
+    if L.type == "sepa":
+        L.output_channels = r.int()
+        L.input_channels = r.ints(3)[-1]
+        L.pointwise_weights = r.floats(L.input_channels * L.output_channels)
+    L.biases = r.floats(r.int())
+
+
+# ---------------------------------------------------------------------------
+# Evaluation
+
+ACTIVATIONS = {
+    "line": lambda v: v,
+    "relu": lambda v: np.where(v >= 0, v, 0.0),
+    "elu ": lambda v: np.where(v >= 0, v, np.expm1(np.minimum(v, 0.0))),
+    "lre1": lambda v: np.where(v >= 0, v, 0.1 * v),
+    "lre3": lambda v: np.where(v >= 0, v, 0.3 * v),
+    "sigm": lambda v: 1.0 / (1.0 + np.exp(-v)),
+}
+
+
+def run_model(model: Model, inputs: Sequence[np.ndarray]) -> List[np.ndarray]:
+    """Outputs of every layer, each (H, W, C) float64.  `inputs` feed the
+    "inpu" layers in stream order."""
+    outputs: List[np.ndarray] = []
+    feed = iter(inputs)
+    for index, layer in enumerate(model.layers):
+        if layer.type == "inpu":
+            x = np.asarray(next(feed), dtype=np.float64)
+            if layer.output_channels and x.shape[2] != layer.output_channels:
+                raise ValueError(f"input {index} has {x.shape[2]} channels, "
+                                 f"the stream says {layer.output_channels}")
+            outputs.append(x)
+            continue
+        args = [outputs[i] for i in layer.inputs]
+        outputs.append(evaluate_layer(layer, args, model.stride_offset_mode))
+    return outputs
+
+
+def evaluate_layer(L: LayerRecord, args: List[np.ndarray], offset_mode: int) -> np.ndarray:
+    t = L.type
+    x = args[0]
+    if t == "co2d":
+        if L.filter_width == 1 and L.filter_height == 1:
+            return pointwise_conv(x, L)
+        return conv2d(x, L, offset_mode)
+    if t == "depw":
+        return depthwise_conv(x, L, offset_mode)
+    if t == "sepa":
+        return separable_conv(x, L, offset_mode)
+    if t == "maxp":
+        return pool2x2(x, L.strides, np.maximum)
+    if t == "avg2":
+        return average_pool(x, L.strides, L.pool_size)
+    if t == "ups2":
+        return upsample_nearest(x, L.strides)
+    if t == "upsb":
+        return upsample_bilinear(x, L.strides)
+    if t in ("relu", "elu ", "lre1", "lre3"):
+        return ACTIVATIONS[t](x)
+    if t == "Clip":
+        return np.clip(x, 0.0, 1.0)
+    if t == "AX+B":
+        return L.parameters[0] * x + L.parameters[1]
+    if t == "add ":
+        return x + args[1]
+    if t == "subt":
+        return x - args[1]
+    if t == "mult":
+        return multiply(x, args[1])
+    if t == "conc":
+        return np.concatenate(args, axis=2)
+    if t == "spli":
+        return x[:, :, L.start_channel:L.start_channel + L.output_channels]
+    if t == "Tile":
+        return tile(x, L.target)
+    if t == "Resh":
+        return reshape(x, L.target)
+    if t == "tpos":
+        return transpose(x, L.transpose_mode)
+    if t == "mmul":
+        return matmul(x, args[1])
+    if t == "dens":
+        return dense(x, L)
+    if t == "gavg":
+        return x.sum(axis=(0, 1), keepdims=True) / x.shape[0] / x.shape[1]
+    if t == "gmax":
+        return x.max(axis=(0, 1), keepdims=True)
+    if t == "grpn":
+        return group_norm(x, L)
+    raise NotImplementedError(f"no reference for layer {t!r}")
+
+
+def stride_offset(stride: int, filter_width: int, offset_mode: int) -> int:
+    if offset_mode:
+        return (stride - filter_width % 2) // 2
+    return stride // 2
+
+
+def _taps(size: int) -> range:
+    return range(-(size // 2), (size - 1) // 2 + 1)
+
+
+def _shifted(x: np.ndarray, cy: np.ndarray, cx: np.ndarray) -> np.ndarray:
+    """x sampled at rows cy and columns cx, zero where they fall outside."""
+    H, W = x.shape[:2]
+    vy, vx = (cy >= 0) & (cy < H), (cx >= 0) & (cx < W)
+    out = x[np.clip(cy, 0, H - 1)][:, np.clip(cx, 0, W - 1)]
+    return out * (vy[:, None, None] & vx[None, :, None])
+
+
+def _centres(size_in: int, stride: int, off: int) -> np.ndarray:
+    return np.arange(size_in // stride) * stride + off
+
+
+def conv2d(x: np.ndarray, L: LayerRecord, offset_mode: int) -> np.ndarray:
+    """General convolution: skipped (zero) taps outside the source."""
+    fh, fw, cin, cout = L.filter_height, L.filter_width, L.input_channels, L.output_channels
+    s, d = L.strides, L.dilation
+    off = stride_offset(s, fw, offset_mode)
+    cy, cx = _centres(x.shape[0], s, off), _centres(x.shape[1], s, off)
+    w = L.weights.reshape(cout, fh, fw, cin)
+    acc = np.zeros((len(cy), len(cx), cout))
+    for dy in _taps(fh):
+        for dx in _taps(fw):
+            patch = _shifted(x, cy + dy * d, cx + dx * d)
+            acc += patch @ w[:, dy + fh // 2, dx + fw // 2, :].T
+    return ACTIVATIONS[L.activation](acc + L.biases[:cout])
+
+
+def pointwise_conv(x: np.ndarray, L: LayerRecord) -> np.ndarray:
+    s, cin, cout = L.strides, L.input_channels, L.output_channels
+    H, W = x.shape[0] // s, x.shape[1] // s
+    src = x[:H * s:s, :W * s:s]
+    w = L.weights.reshape(cout, cin)
+    return ACTIVATIONS[L.activation](src @ w.T + L.biases[:cout])
+
+
+def depthwise_conv(x: np.ndarray, L: LayerRecord, offset_mode: int) -> np.ndarray:
+    """Per-channel filter at the source centre of each output pixel (no dilation)."""
+    fh, fw, ch = L.filter_height, L.filter_width, x.shape[2]
+    off = stride_offset(L.strides, fw, offset_mode)
+    cy, cx = _centres(x.shape[0], L.strides, off), _centres(x.shape[1], L.strides, off)
+    w = L.weights[:fh * fw * ch].reshape(fh, fw, ch)
+    acc = np.zeros((len(cy), len(cx), ch))
+    for dy in _taps(fh):
+        for dx in _taps(fw):
+            acc += _shifted(x, cy + dy, cx + dx) * w[dy + fh // 2, dx + fw // 2]
+    return ACTIVATIONS[L.activation](acc + L.biases[:ch])
+
+
+def separable_conv(x: np.ndarray, L: LayerRecord, offset_mode: int) -> np.ndarray:
+    fh, fw, cin, cout = L.filter_height, L.filter_width, L.input_channels, L.output_channels
+    off = stride_offset(L.strides, fw, offset_mode)
+    cy, cx = _centres(x.shape[0], L.strides, off), _centres(x.shape[1], L.strides, off)
+    w = L.weights.reshape(fh, fw, cin)
+    sums = np.zeros((len(cy), len(cx), cin))
+    for dy in _taps(fh):
+        for dx in _taps(fw):
+            sums += _shifted(x, cy + dy, cx + dx) * w[dy + fh // 2, dx + fw // 2]
+    pw = L.pointwise_weights.reshape(cout, cin)
+    return ACTIVATIONS[L.activation](sums @ pw.T + L.biases[:cout])
+
+
+def pool2x2(x: np.ndarray, stride: int, combine) -> np.ndarray:
+    """The four pixels (2x..2x+1, 2y..2y+1); the output is (H/stride, W/stride)."""
+    H, W = x.shape[0] // stride, x.shape[1] // stride
+    quad = [x[oy:oy + 2 * H:2, ox:ox + 2 * W:2] for oy in (0, 1) for ox in (0, 1)]
+    if combine is np.maximum:
+        return np.maximum(np.maximum(quad[0], quad[1]), np.maximum(quad[2], quad[3]))
+    return (quad[0] + quad[1] + quad[2] + quad[3]) * 0.25
+
+
+def average_pool(x: np.ndarray, stride: int, pool_size: int) -> np.ndarray:
+    if stride == 2:
+        return pool2x2(x, 2, None)
+    if stride != 1:
+        raise ValueError("average pooling has no kernel for stride %d" % stride)
+    H, W = x.shape[:2]
+    ys, xs = np.arange(H), np.arange(W)
+    if pool_size == 3:
+        acc = sum(x[np.clip(ys + dy, 0, H - 1)][:, np.clip(xs + dx, 0, W - 1)]
+                  for dy in (-1, 0, 1) for dx in (-1, 0, 1))
+        return acc * 0.11111111
+    acc = sum(x[np.minimum(ys + dy, H - 1)][:, np.minimum(xs + dx, W - 1)]
+              for dy in (0, 1) for dx in (0, 1))
+    return acc * 0.25
+
+
+def upsample_nearest(x: np.ndarray, stride: int = 1) -> np.ndarray:
+    H, W = x.shape[0] // stride, x.shape[1] // stride
+    ys, xs = np.arange(2 * H) // 2, np.arange(2 * W) // 2
+    return x[ys][:, xs]
+
+
+def _bilinear_indices(out_size: int, src_size: int):
+    o = np.arange(out_size)
+    near = o // 2
+    # (o-1)/2 truncates towards zero in the kernel: o = 0 gives 0.
+    far = np.trunc((o - 1) / 2).astype(int) + o % 2
+    return np.clip(near, 0, src_size - 1), np.clip(far, 0, src_size - 1)
+
+
+def upsample_bilinear(x: np.ndarray, stride: int = 1) -> np.ndarray:
+    H, W = x.shape[0] // stride, x.shape[1] // stride
+    y1, y2 = _bilinear_indices(2 * H, H)
+    x1, x2 = _bilinear_indices(2 * W, W)
+    return (9 * x[y1][:, x1] + 3 * x[y2][:, x1] + 3 * x[y1][:, x2] + x[y2][:, x2]) * 0.0625
+
+
+def multiply(a: np.ndarray, b: np.ndarray) -> np.ndarray:
+    """b's channels repeat across a's: channel i uses b's channel i mod C2."""
+    reps = -(-a.shape[2] // b.shape[2])
+    return a * np.tile(b, (1, 1, reps))[:, :, :a.shape[2]]
+
+
+def tile(x: np.ndarray, target: tuple) -> np.ndarray:
+    w, h, c = target
+    H, W, C = x.shape
+    return x[np.arange(h) % H][:, np.arange(w) % W][:, :, np.arange(c) % C]
+
+
+def reshape(x: np.ndarray, target: tuple) -> np.ndarray:
+    w, h, c = target
+    if w * h * c != x.size:
+        raise ValueError(f"Reshape calculateOutputSize error: {w}x{h}x{c} != {x.size}")
+    return x.reshape(h, w, c)
+
+
+def transpose(x: np.ndarray, mode: int) -> np.ndarray:
+    """Mode 1: output (x, y, c) = input (c, y, x), size (C, H, W) as (width,
+    height, channels).  Mode 1000: output (x, y, c) = input (x, c, y), size
+    (W, C, H)."""
+    if mode == 1:
+        return x.transpose(0, 2, 1)   # (H, W, C) -> (H, C, W)
+    if mode == 1000:
+        return x.transpose(2, 1, 0)   # (H, W, C) -> (C, W, H)
+    raise ValueError("invalid transpose mode")
+
+
+def matmul(a: np.ndarray, b: np.ndarray) -> np.ndarray:
+    """Row-major matrices held as W=1 images: (1 x R x K) @ (1 x K x N)."""
+    if a.shape[2] != b.shape[0]:
+        raise ValueError(f"calculateOutputSize matmul error: channels don't match: "
+                         f"{a.shape[2]} != {b.shape[0]}")
+    if a.shape[1] != 1 or b.shape[1] != 1:
+        raise ValueError("matmul operands must be one pixel wide")
+    return (a[:, 0, :] @ b[:, 0, :])[:, None, :]
+
+
+def dense(x: np.ndarray, L: LayerRecord) -> np.ndarray:
+    """The first inputChannels values of the input in interleaved order."""
+    flat = x.reshape(-1)[:L.input_channels]
+    w = L.weights.reshape(L.input_channels, L.output_channels)
+    out = flat @ w + L.biases[:L.output_channels]
+    return ACTIVATIONS[L.activation](out).reshape(1, 1, -1)
+
+
+def group_norm(x: np.ndarray, L: LayerRecord) -> np.ndarray:
+    """(x - group mean) * scale / sqrt(group variance + 0.01) + shift; group
+    statistics are averages over the group's channels of per-channel means."""
+    H, W, C = x.shape
+    if L.group_num < 1 or C % L.group_num:
+        raise ValueError(f"{L.group_num} groups do not divide {C} channels")
+    per_group = C // L.group_num
+    mean_c = x.mean(axis=(0, 1))
+    group_mean = np.repeat(mean_c.reshape(-1, per_group).mean(axis=1), per_group)
+    centred = x - group_mean
+    sq_c = (centred ** 2).mean(axis=(0, 1))
+    group_var = np.repeat(sq_c.reshape(-1, per_group).mean(axis=1), per_group)
+    return centred * (L.weights[:C] / np.sqrt(group_var + GROUP_NORM_EPS)) + L.biases[:C]
+
+
+def output_shapes(model: Model, input_shapes: Sequence[tuple]) -> Dict[int, tuple]:
+    """(H, W, C) of every layer for the given input shapes, by running zeros."""
+    outs = run_model(model, [np.zeros(s) for s in input_shapes])
+    return {i: o.shape for i, o in enumerate(outs)}
