@@ -192,10 +192,27 @@ case("upsample_bilinear_c3_7x5", "bilinear 2x upsampling, 9/3/3/1 weights, clamp
     lambda rng: unary(rng, 7, 5, 3, lambda m, x: m.upsample_bilinear(x)))
 case("upsample_bilinear_c4_8x6", "bilinear 2x upsampling, even size")(
     lambda rng: unary(rng, 8, 6, 4, lambda m, x: m.upsample_bilinear(x)))
-case("global_avg_c5_13x11", "global average pooling")(
-    lambda rng: unary(rng, 13, 11, 5, lambda m, x: m.global_avg_pool(x)))
-case("global_max_c4_8x6", "global max pooling")(
-    lambda rng: unary(rng, 8, 6, 4, lambda m, x: m.global_max_pool(x)))
+def peaked_image(rng, w, h, c) -> np.ndarray:
+    """Per-channel offsets, and one clear peak per channel: channel 0 at the
+    first pixel, channel 1 at the last, the others anywhere.  A sum or maximum
+    that misses a row or column changes visibly."""
+    x = image(rng, w, h, c, -1.0, 0.5) + rng.uniform(-1.0, 1.0, c).astype(np.float32)
+    spots = [(0, 0), (h - 1, w - 1)] + [(rng.integers(h), rng.integers(w)) for _ in range(c - 2)]
+    for ch, (y, xx) in enumerate(spots[:c]):
+        x[y, xx, ch] = 4.0 + ch
+    return x
+
+
+def global_pool_case(rng, w, h, c, pool) -> Case:
+    m = ModelStream()
+    pool(m, m.input(c))
+    return Case(m, [peaked_image(rng, w, h, c)])
+
+
+case("global_avg_c5_13x11", "global average pooling; peaks at the first and last pixels")(
+    lambda rng: global_pool_case(rng, 13, 11, 5, lambda m, x: m.global_avg_pool(x)))
+case("global_max_c4_8x6", "global max pooling; maxima at the first and last pixels")(
+    lambda rng: global_pool_case(rng, 8, 6, 4, lambda m, x: m.global_max_pool(x)))
 
 # ---- element-wise --------------------------------------------------------------
 
@@ -292,12 +309,12 @@ def _matmul(rng):
     return Case(m, [image(rng, 2, 3, 4)])
 
 
-@case("dense_after_global_avg_c6", "global average pooling, then dense 6 to 5 with ReLU")
+@case("dense_after_global_avg_c6", "global average pooling, then dense 6 to 5 with ELU")
 def _dense_gap(rng):
     m = ModelStream()
     g = m.global_avg_pool(m.input(6))
-    m.dense(g, rng.uniform(-1, 1, (5, 6)), rng.uniform(-0.2, 0.2, 5), activation="relu")
-    return Case(m, [image(rng, 8, 6, 6, 0.0, 1.0)])
+    m.dense(g, rng.uniform(-1, 1, (5, 6)), rng.uniform(-0.2, 0.2, 5), activation="elu")
+    return Case(m, [peaked_image(rng, 8, 6, 6)])
 
 
 @case("dense_flatten_3x2x2", "dense over all 12 values of a 3x2x2 input (interleaved order), sigmoid")
