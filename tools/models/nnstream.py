@@ -13,7 +13,11 @@ adds a layer returns that layer's index, which later layers take as input:
     m.save("model.cnn")
 
 Layers that come straight from PyTorch modules: `conv2d_from_torch`,
-`dense_from_torch`, `group_norm_from_torch`.
+`dense_from_torch`, `group_norm_from_torch`.  To check an export, evaluate the
+written bytes with the engine's arithmetic and compare with the torch model:
+
+    import reference
+    out = reference.run_model(reference.read_stream(m.to_bytes()), [x_hwc])[-1]
 
 Stream layout (all values little-endian, 32-bit, no padding):
 

@@ -6,6 +6,10 @@ convolution taps, the centre offset of strided kernels, the 9/3/3/1 bilinear
 weights, group normalisation with eps 0.01, ...).  Tensors are numpy arrays
 of shape (H, W, C), which is the engine's interleaved order (x + y*W)*C + c.
 
+Every kind of the learned-network catalogue has a reference, and of the image
+filters "Satu", "Mix2" and "SwNL"; the recursive and switchable blurs
+("IIRB", "SBlu") have none yet.
+
 The reference is written for clarity: plain loops over filter taps and
 channels, vectorised over pixels.  It computes what the engine must compute,
 including where that differs from PyTorch (output sizes floor(in/stride),
@@ -276,6 +280,12 @@ def evaluate_layer(L: LayerRecord, args: List[np.ndarray], offset_mode: int) -> 
         return x.max(axis=(0, 1), keepdims=True)
     if t == "grpn":
         return group_norm(x, L)
+    if t == "Satu":
+        return saturation(x, L.parameters[0])
+    if t == "SwNL":
+        return switchable_nonlinear(x, L.switch_mode)
+    if t == "Mix2":
+        return mix2(x, args[1], *L.parameters)
     raise NotImplementedError(f"no reference for layer {t!r}")
 
 
@@ -457,6 +467,57 @@ def group_norm(x: np.ndarray, L: LayerRecord) -> np.ndarray:
     sq_c = (centred ** 2).mean(axis=(0, 1))
     group_var = np.repeat(sq_c.reshape(-1, per_group).mean(axis=1), per_group)
     return centred * (L.weights[:C] / np.sqrt(group_var + GROUP_NORM_EPS)) + L.biases[:C]
+
+
+def _rgb(x: np.ndarray, what: str) -> np.ndarray:
+    if x.shape[2] != 3:
+        raise ValueError(f"{what} works on 3-channel images")
+    return x
+
+
+def _luma4(rgb: np.ndarray) -> np.ndarray:
+    return (rgb[..., 0] + 2 * rgb[..., 1] + rgb[..., 2])[..., None] / 4
+
+
+def saturation(x: np.ndarray, factor: float) -> np.ndarray:
+    grey = _rgb(x, "saturation").sum(axis=2, keepdims=True) * 0.3333333333333333
+    return (x - grey) * factor + grey
+
+
+LOG_FLOOR = 0.001
+LOG_SPAN = np.log(1.001 / 0.001)
+
+
+def switchable_nonlinear(x: np.ndarray, mode: int) -> np.ndarray:
+    """0: identity; 1: log mapping of [0, 1] onto [0, 1]; 2: its inverse."""
+    if mode == 0:
+        return x.copy()
+    if mode == 1:
+        safe = np.maximum(x, 0.0)
+        return np.where(x >= 0, (np.log(safe + LOG_FLOOR) - np.log(LOG_FLOOR)) / LOG_SPAN, 0.0)
+    if mode == 2:
+        return np.exp(x * LOG_SPAN + np.log(LOG_FLOOR)) - LOG_FLOOR
+    raise ValueError("Switchable NonLin invalid settings")
+
+
+def mix2(s: np.ndarray, d: np.ndarray, mix1: float, mix2_: float, bias: float,
+         limit2: float, gate2: float, black_mask: float) -> np.ndarray:
+    """Gated blend: s the first input, d the second (both RGB)."""
+    s, d = _rgb(s, "Mix2"), _rgb(d, "Mix2")
+    with np.errstate(divide="ignore", invalid="ignore"):
+        m = _luma4(d)
+        d = np.where(np.abs(m) > limit2, d * (limit2 / np.abs(m)), d)
+        m = np.abs(_luma4(d))
+        ramp = ((m - 2 * gate2) * 1.5 + 2 * gate2) / m
+    factor = np.select([m < gate2, m < 2 * gate2], [0.5, ramp], 1.0)
+    d = d * factor * mix2_
+    e = s * mix1 + bias
+    if black_mask > 0.000001:
+        ms = _luma4(s)
+        q = ms / black_mask
+        mask = 1 - (1 - q) ** 2
+        e = np.where(ms < black_mask, s * (1 - mask) + e * mask, e)
+    return e + d
 
 
 def output_shapes(model: Model, input_shapes: Sequence[tuple]) -> Dict[int, tuple]:

@@ -309,6 +309,33 @@ class EngineArithmetic(unittest.TestCase):
         np.testing.assert_array_equal(run_stream(m, a, b)[0, 0], [2, 3, 2, 3, 2, 3])
 
 
+    def test_gated_blend_branches(self):
+        # s, d, (mix1, mix2, bias, limit2, gate2, blackMask), expected RGB
+        table = [
+            ("limit scales d down", (0.2, 0.4, 0.6), (2, 2, 2), (1, 1, 0, 1, 0.1, 0), (1.2, 1.4, 1.6)),
+            ("below the gate d is halved", (0.5, 0.5, 0.5), (0.04, 0.04, 0.04), (0.5, 2, 0.1, 1, 0.1, 0),
+             (0.39, 0.39, 0.39)),
+            ("between gate and twice the gate d ramps", (0, 0, 0), (0.15, 0.15, 0.15), (1, 1, 0, 1, 0.1, 0),
+             (0.125, 0.125, 0.125)),
+            ("dark s is protected", (0.1, 0.1, 0.1), (0, 0, 0), (2, 1, 0, 1, 0.1, 0.2), (0.175, 0.175, 0.175)),
+        ]
+        for name, s, d, params, want in table:
+            with self.subTest(name):
+                m = ModelStream()
+                m.mix2(m.input(3), m.input(3), *params)
+                got = run_stream(m, np.array([[s]], np.float32), np.array([[d]], np.float32))
+                np.testing.assert_allclose(got[0, 0], want, rtol=1e-6)
+
+    def test_log_and_exp_mappings_are_inverse(self):
+        x = np.linspace(0, 1, 11, dtype=np.float32).reshape(1, 11, 1)
+        logs, back = ModelStream(), ModelStream()
+        logs.switchable_nonlinear(logs.input(1), 1)
+        back.switchable_nonlinear(back.input(1), 2)
+        mapped = run_stream(logs, x)
+        np.testing.assert_allclose(mapped[0, [0, -1], 0], [0, 1], atol=1e-12)
+        np.testing.assert_allclose(run_stream(back, mapped), x, atol=1e-6)
+
+
 class WriterRefuses(unittest.TestCase):
     """What the engine cannot represent is refused at export, not miscomputed later."""
 
