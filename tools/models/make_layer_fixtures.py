@@ -122,6 +122,27 @@ CONVOLUTIONS = [
      (13, 11, 4, 4, 3, 2, 2, 0), {}),
     ("conv3x5_s1_c4to4_8x6", "non-square filter: 5 wide, 3 high",
      (8, 6, 4, 4, 3, 1, 1, 1), {"kw": 5}),
+    # Channel counts of the real networks (multiples of 16), where fast kernels
+    # split interior and border and work on several pixels at once; widths
+    # that are not multiples of 4 or 8 leave partial groups at the right edge.
+    ("conv3x3_s1_c16to16_13x11", "3x3 16 to 16, ReLU, odd size",
+     (13, 11, 16, 16, 3, 1, 1, 1), {"activation": "relu"}),
+    ("conv3x3_s1_c32to32_10x6", "3x3 32 to 32, even size",
+     (10, 6, 32, 32, 3, 1, 1, 1), {}),
+    ("conv3x3_s1_c3to16_13x11", "3x3 3 to 16 (scalar input channels, vector outputs), ELU",
+     (13, 11, 3, 16, 3, 1, 1, 1), {"activation": "elu"}),
+    ("conv3x3_s2_mode1_c16to32_13x11", "3x3 stride 2 16 to 32, offset mode 1",
+     (13, 11, 16, 32, 3, 2, 1, 1), {}),
+    ("conv3x3_s2_mode0_c16to16_12x10", "3x3 stride 2 16 to 16, offset mode 0",
+     (12, 10, 16, 16, 3, 2, 1, 0), {}),
+    ("conv3x3_d2_c16to16_13x11", "3x3 dilation 2, 16 to 16",
+     (13, 11, 16, 16, 3, 1, 2, 1), {}),
+    ("conv5x5_s1_c16to16_9x7", "5x5 16 to 16, sigmoid",
+     (9, 7, 16, 16, 5, 1, 1, 1), {"activation": "sigm"}),
+    ("conv1x1_s1_c16to32_13x11", "1x1 16 to 32, leaky 0.1",
+     (13, 11, 16, 32, 1, 1, 1, 1), {"activation": "lre1"}),
+    ("conv2x2_s2_c16to16_13x11", "2x2 stride 2 16 to 16, odd size",
+     (13, 11, 16, 16, 2, 2, 1, 1), {}),
 ]
 
 
@@ -397,6 +418,24 @@ def _unet(rng):
     m.mark_output(residual)
     m.add(x, residual)
     return Case(m, [image(rng, 40, 24, 3, 0.0, 1.0)])
+
+
+@case("unet16_32_64_24x16", "U-Net with the real networks' channel counts (16, 32, 64): "
+      "3x3 convolutions, max pooling, bilinear upsampling, concatenated skips")
+def _unet_wide(rng):
+    m = ModelStream()
+    x = m.input(3)
+
+    def conv(src, cin, cout, act="relu"):
+        return m.conv2d(src, *conv_weights(rng, cout, cin, 3, 3), activation=act)
+
+    e1 = conv(conv(x, 3, 16), 16, 16)                       # 24x16x16
+    e2 = conv(conv(m.max_pool(e1), 16, 32), 32, 32)         # 12x8x32
+    bottom = conv(conv(m.max_pool(e2), 32, 64), 64, 64)     # 6x4x64
+    d2 = conv(conv(m.concat(m.upsample_bilinear(bottom), e2), 96, 32), 32, 32)
+    d1 = conv(conv(m.concat(m.upsample_bilinear(d2), e1), 48, 16), 16, 16)
+    m.conv2d(d1, *conv_weights(rng, 3, 16, 1, 1))
+    return Case(m, [image(rng, 24, 16, 3, 0.0, 1.0)])
 
 
 # ---- writing -----------------------------------------------------------------------------
