@@ -299,6 +299,13 @@ void imageNonDestructiveDownscale(const image_template<float>& src, int k, image
         small.release();
         return;
     }
+    imageNonDestructiveDownscaleInto(src, k, small, residual);
+}
+
+void imageNonDestructiveDownscaleInto(const image_template<float>& src, int k, image_template<float> small,
+                                      image_template<float> residual)
+{
+    if (small.data == nullptr || residual.data == nullptr) return;
     imageDownscaleIntegral(src, small, k);
     upscaleBilinear(small.data, residual.data, small.width, small.height, residual.width, residual.height,
                     src.channels, src.data);

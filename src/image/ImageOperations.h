@@ -34,6 +34,11 @@ void imageUpscaleBilinear(const float* src, float* dst, int srcWidth, int srcHei
 void imageNonDestructiveDownscale(const image_template<float>& src, int k, image_template<float>& small,
                                   image_template<float>& residual);
 
+// The same into already allocated images: small of (src / k) and residual of
+// src's size, both with src's channels (for callers that reuse buffers).
+void imageNonDestructiveDownscaleInto(const image_template<float>& src, int k, image_template<float> small,
+                                      image_template<float> residual);
+
 // Fills an allocated RGBA preview from an RGB image of equal or larger size by
 // averaging boxes; alpha is 1.
 void ResizeImageForDisplay34(const image_template<float>& rgb, image_template<float>& rgba);
