@@ -22,3 +22,23 @@ install(DIRECTORY include/ DESTINATION include)
 foreach(part NNInference ailayers engine api host shell cli)
   include(${CMAKE_SOURCE_DIR}/cmake/sources_${part}.cmake OPTIONAL)
 endforeach()
+
+# Resources beside the module: <prefix>/share/tessaline/ holds the networks,
+# icons and the interface font, in the build tree as when installed.
+file(GLOB TESSALINE_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*)
+set(TESSALINE_FONT /usr/share/fonts/truetype/quicksand/Quicksand-Regular.ttf)
+set(TESSALINE_RESOURCE_FILES ${TESSALINE_RESOURCES})
+if(EXISTS ${TESSALINE_FONT})
+  list(APPEND TESSALINE_RESOURCE_FILES ${TESSALINE_FONT})
+endif()
+set(TESSALINE_RESOURCE_STAMP ${CMAKE_BINARY_DIR}/share/tessaline/.copied)
+add_custom_command(
+  OUTPUT ${TESSALINE_RESOURCE_STAMP}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${TESSALINE_RESOURCE_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${TESSALINE_RESOURCE_FILES} ${TESSALINE_RESOURCE_DIR}
+  COMMAND ${CMAKE_COMMAND} -E touch ${TESSALINE_RESOURCE_STAMP}
+  DEPENDS ${TESSALINE_RESOURCE_FILES}
+  COMMENT "Copying resources beside the module")
+add_custom_target(tessaline_resources ALL DEPENDS ${TESSALINE_RESOURCE_STAMP})
+add_dependencies(tessaline tessaline_resources)
+install(FILES ${TESSALINE_RESOURCE_FILES} DESTINATION share/tessaline)
