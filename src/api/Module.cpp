@@ -1,2 +1,3 @@
-// The shared module. Its exported entry points are added with the engine;
-// until then it carries the core for hosts and tools that link it.
+// The shared module's own translation unit. The exported functions live in
+// LibraryInterface.cpp inside the core, which the module links whole, so
+// tests and tools reach the very same code.
