@@ -505,10 +505,16 @@ folders byte-identical.  Folders of removed cases are deleted.
   what the case covers).
 
 Inputs feed the model's input layers in stream order; they are always the first
-layers.  For `predict2Inputs` every input has the first input's width and
-height, so `allocate(W, H, C0)` sizes the model (the second input layer stores
-its own channel count).  For `predict3Inputs` size with `allocateDifferentSizes`
-using the `input<i>` lines; all three inputs have the same channel count.
+layers.  How to size and run each entry:
+
+- `predict`: `allocate(W0, H0, C0)`, then `predict`.
+- `predict2Inputs`: `allocate(W0, H0, C0)`, then `predict2Inputs`.  Every input
+  has the first input's width and height; the second input layer stores its own
+  channel count, which may differ from the first's (1 in
+  `two_inputs_multiply_8x6`).  `allocateDifferentSizes` cannot size such a
+  model: it checks every input's channels against the first input layer's.
+- `predict3Inputs`: `allocateDifferentSizes` with the `input<i>` lines, then
+  `predict3Inputs`; all three inputs have the same channel count.
 
 ## Tolerance
 
