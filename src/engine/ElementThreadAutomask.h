@@ -1,7 +1,7 @@
 #pragma once
 // Worker of the subject-protected blend: b = (1 - a * s) * (a * m), so that at
-// full strength the subject keeps its own pixels. `output` holds the original
-// on entry and the blend on return.
+// full strength the subject keeps its own pixels. `original` may be `output`
+// itself (blend in place) or the untouched picture (one pass less).
 
 #include <cstdint>
 #include <thread>
@@ -13,6 +13,7 @@ public:
     int64_t endPixel = 0;
     const float* network = nullptr;
     float* output = nullptr;
+    const float* original = nullptr;
     const unsigned char* brushMask = nullptr;
     const unsigned char* subjectMask = nullptr;
     float strength = 1.0f;

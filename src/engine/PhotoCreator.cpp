@@ -258,7 +258,10 @@ bool PhotoCreator::RunNetworkStep()
 void PhotoCreator::BlendIntoOutput(bool useAutomask)
 {
     const int64_t pixels = static_cast<int64_t>(mainImage.width) * mainImage.height;
-    std::memcpy(outputImage.data, mainImage.data, static_cast<size_t>(pixels * 3 + 3) * sizeof(float));
+    // The workers read the original from mainImage and write every pixel of
+    // outputImage, which gives the same values as copying first and blending
+    // in place, with one pass over memory less; only the slack is copied.
+    std::memcpy(outputImage.data + pixels * 3, mainImage.data + pixels * 3, 3 * sizeof(float));
     const float a = *strengthPtr;
     if (useAutomask) {
         RunBlendWorkers(pixels, [&](int64_t first, int64_t end) {
@@ -267,6 +270,7 @@ void PhotoCreator::BlendIntoOutput(bool useAutomask)
             record->endPixel = end;
             record->network = netResult.data;
             record->output = outputImage.data;
+            record->original = mainImage.data;
             record->brushMask = brushMask;
             record->subjectMask = autoMask;
             record->strength = a;
@@ -280,7 +284,7 @@ void PhotoCreator::BlendIntoOutput(bool useAutomask)
             record->endPixel = end;
             record->network = netResult.data;
             record->output = outputImage.data;
-            record->original = outputImage.data;
+            record->original = mainImage.data;
             record->brushMask = brushMask;
             record->strength = a;
             return record;
