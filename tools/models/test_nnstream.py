@@ -340,35 +340,40 @@ class WriterRefuses(unittest.TestCase):
     """What the engine cannot represent is refused at export, not miscomputed later."""
 
     def test_unrepresentable_layers(self):
-        def old(version):
-            return ModelStream(version=version, stride_offset_mode=0)
-
+        conv3x3 = np.ones((1, 3, 3, 3))
+        # name, stream version and offset mode, what is attempted on a fresh stream
         table = [
-            ("3-channel-only inputs below v4", lambda: old(3).input(4)),
-            ("one input below v4", lambda: [m.input(3) for m in [old(3)] for _ in range(2)]),
-            ("dilation below v2", lambda: (lambda m: m.conv2d(m.input(3), np.ones((1, 3, 3, 3)), dilation=2))(old(1))),
-            ("offset mode below v3", lambda: ModelStream(version=2, stride_offset_mode=1)),
-            ("output layers below v5", lambda: (lambda m: m.mark_output(m.input(3)))(old(4))),
-            ("separable over 1024 channels",
-             lambda: (lambda m: m.separable(m.input(1025), np.ones((1025, 1, 3, 3)), np.ones((2, 1025))))(ModelStream())),
-            ("clip other than [0, 1]", lambda: (lambda m: m.clip(m.input(3), -1, 1))(ModelStream())),
-            ("transpose mode 2", lambda: (lambda m: m.transpose(m.input(3), 2))(ModelStream())),
-            ("average pooling stride 3", lambda: (lambda m: m.avg_pool(m.input(3), 3))(ModelStream())),
-            ("four-way concatenation", lambda: (lambda m, x: m.concat(x, x, x, x))(*(lambda m: (m, m.input(3)))(ModelStream()))),
-            ("inbound index ahead", lambda: ModelStream().add(0, 1)),
-            ("bias of the wrong length", lambda: (lambda m: m.conv2d(m.input(3), np.ones((2, 3, 1, 1)), [1.0]))(ModelStream())),
-            ("groups not dividing channels", lambda: (lambda m: m.group_norm(m.input(3), 2, np.ones(3), np.zeros(3)))(ModelStream())),
-            ("sixth activation as a layer", lambda: (lambda m: m.activation(m.input(3), "sigmoid"))(ModelStream())),
-            ("torch padding the engine cannot mimic",
-             lambda: (lambda m: m.conv2d_from_torch(m.input(3), torch.nn.Conv2d(3, 3, 3, 1, 0)))(ModelStream())),
-            ("torch stride-2 padding under offset mode 0",
-             lambda: (lambda m: m.conv2d_from_torch(m.input(3), torch.nn.Conv2d(3, 3, 3, 2, 1)))(old(3))),
-            ("torch grouped convolution", lambda: (lambda m: m.conv2d_from_torch(m.input(4), torch.nn.Conv2d(4, 4, 3, 1, 1, groups=2)))(ModelStream())),
+            ("4-channel input below v4", (3, 1), lambda m: m.input(4)),
+            ("second input below v4", (3, 1), lambda m: [m.input(3), m.input(3)]),
+            ("dilation below v2", (1, 0), lambda m: m.conv2d(m.input(3), conv3x3, dilation=2)),
+            ("output layers below v5", (4, 1), lambda m: m.mark_output(m.input(3))),
+            ("separable over 1024 channels", (5, 1),
+             lambda m: m.separable(m.input(1025), np.ones((1025, 1, 3, 3)), np.ones((2, 1025)))),
+            ("clip other than [0, 1]", (5, 1), lambda m: m.clip(m.input(3), -1, 1)),
+            ("transpose mode 2", (5, 1), lambda m: m.transpose(m.input(3), 2)),
+            ("average pooling stride 3", (5, 1), lambda m: m.avg_pool(m.input(3), 3)),
+            ("four-way concatenation", (5, 1), lambda m: m.concat(*[m.input(3)] * 4)),
+            ("inbound index ahead", (5, 1), lambda m: m.add(0, 1)),
+            ("bias of the wrong length", (5, 1), lambda m: m.conv2d(m.input(3), np.ones((2, 3, 1, 1)), [1.0])),
+            ("groups not dividing channels", (5, 1), lambda m: m.group_norm(m.input(3), 2, np.ones(3), np.zeros(3))),
+            ("sigmoid as a layer", (5, 1), lambda m: m.activation(m.input(3), "sigmoid")),
+            ("unknown activation", (5, 1), lambda m: m.conv2d(m.input(3), conv3x3, activation="tanh")),
+            ("torch padding the engine cannot mimic", (5, 1),
+             lambda m: m.conv2d_from_torch(m.input(3), torch.nn.Conv2d(3, 3, 3, 1, 0))),
+            ("torch stride-2 padding under offset mode 0", (3, 0),
+             lambda m: m.conv2d_from_torch(m.input(3), torch.nn.Conv2d(3, 3, 3, 2, 1))),
+            ("torch grouped convolution", (5, 1),
+             lambda m: m.conv2d_from_torch(m.input(4), torch.nn.Conv2d(4, 4, 3, 1, 1, groups=2))),
         ]
-        for name, action in table:
+        for name, (version, mode), attempt in table:
             with self.subTest(name):
+                stream = ModelStream(version=version, stride_offset_mode=mode)
                 with self.assertRaises(ValueError):
-                    action()
+                    attempt(stream)
+
+    def test_offset_mode_needs_version_3(self):
+        with self.assertRaises(ValueError):
+            ModelStream(version=2, stride_offset_mode=1)
 
 
 class CommittedFixtures(unittest.TestCase):
