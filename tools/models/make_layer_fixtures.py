@@ -41,18 +41,18 @@ class Case:
 
 
 @dataclass
-class CaseSpec:
+class RegisteredCase:
     name: str
     covers: str
     build: Callable[[np.random.Generator], Case]
 
 
-CASES: List[CaseSpec] = []
+CASES: List[RegisteredCase] = []
 
 
 def case(name: str, covers: str):
     def register(build):
-        CASES.append(CaseSpec(name, covers, build))
+        CASES.append(RegisteredCase(name, covers, build))
         return build
     return register
 
@@ -444,18 +444,18 @@ def case_rng(name: str) -> np.random.Generator:
     return np.random.default_rng(zlib.crc32(name.encode()))
 
 
-def write_case(spec: CaseSpec, out: Path) -> dict:
-    built = spec.build(case_rng(spec.name))
+def write_case(entry: RegisteredCase, out: Path) -> dict:
+    built = entry.build(case_rng(entry.name))
     stream = built.model.to_bytes()
     model = reference.read_stream(stream)
     expected = reference.run_model(model, built.inputs)[-1].astype(np.float32)
     spread = float(expected.max() - expected.min()) if expected.size else 0.0
     tolerance = BASE_TOLERANCE * max(1.0, spread) * built.tolerance_factor
 
-    folder = out / spec.name
+    folder = out / entry.name
     folder.mkdir(parents=True, exist_ok=True)
     (folder / "model.cnn").write_bytes(stream)
-    meta = [f"# {spec.covers}"]
+    meta = [f"# {entry.covers}"]
     if built.tolerance_note:
         meta.append(f"# tolerance: {built.tolerance_note}")
     meta.append(f"inputs {len(built.inputs)}")
@@ -470,7 +470,7 @@ def write_case(spec: CaseSpec, out: Path) -> dict:
         meta.append(f"entry {built.entry}")
     (folder / "expected.f32").write_bytes(expected.astype("<f4").tobytes())
     (folder / "meta.txt").write_text("\n".join(meta) + "\n")
-    return {"name": spec.name, "covers": spec.covers, "output": (w, h, c)}
+    return {"name": entry.name, "covers": entry.covers, "output": (w, h, c)}
 
 
 README_HEAD = """\
@@ -589,10 +589,10 @@ def main(argv=None) -> int:
     parser.add_argument("--list", action="store_true", help="print the cases and exit")
     args = parser.parse_args(argv)
     if args.list:
-        for spec in CASES:
-            print(f"{spec.name}: {spec.covers}")
+        for entry in CASES:
+            print(f"{entry.name}: {entry.covers}")
         return 0
-    names = [spec.name for spec in CASES]
+    names = [entry.name for entry in CASES]
     if len(set(names)) != len(names):
         raise SystemExit("duplicate case names")
     selected = [s for s in CASES if not args.only or s.name in args.only]
@@ -600,9 +600,9 @@ def main(argv=None) -> int:
     if not args.only:
         remove_stale(args.out, set(names))
     rows = []
-    for spec in selected:
-        rows.append(write_case(spec, args.out))
-        print(f"{spec.name}: output {'x'.join(map(str, rows[-1]['output']))}")
+    for entry in selected:
+        rows.append(write_case(entry, args.out))
+        print(f"{entry.name}: output {'x'.join(map(str, rows[-1]['output']))}")
     if not args.only:
         write_readme(args.out, rows)
     return 0
