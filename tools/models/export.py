@@ -41,6 +41,8 @@ def to_stream(graph):
             index = m.multiply(a[0], a[1])
         elif node.kind == "add ":
             index = m.add(a[0], a[1])
+        elif node.kind == "subt":
+            index = m.subtract(a[0], a[1])
         else:
             raise ValueError(f"no stream layer for {node.kind!r}")
         assert index == i, "stream and graph must number layers alike"

@@ -1,13 +1,14 @@
 """The two networks, written as graphs of the inference engine's layer kinds.
 
-Each node is one engine layer ("inpu", "co2d", "maxp", "upsb", "conc", "mult", "add "), so
-the PyTorch forward pass, the FLOP count and the export to the model stream all walk the
-same list. Only operations whose engine arithmetic PyTorch reproduces exactly are used:
+Each node is one engine layer ("inpu", "co2d", "maxp", "upsb", "conc", "mult", "add ",
+"subt"), so the PyTorch forward pass, the FLOP count and the export to the model stream all
+walk the same list. Only operations whose engine arithmetic PyTorch reproduces exactly are used:
   - "co2d" 3x3 stride 1: zero padding of one pixel, like Conv2d(padding=1);
   - "maxp": 2x2 max pooling with stride 2 (inputs must have even sizes);
   - "upsb": 2x bilinear, weights 9/16, 3/16, 3/16, 1/16 with edge clamping, which is
     interpolate(scale_factor=2, mode="bilinear", align_corners=False);
-  - "conc" channel concatenation, "mult" product with a one-channel gate, "add " sum.
+  - "conc" channel concatenation, "mult" product with a one-channel gate, "add " sum,
+    "subt" difference.
 Activations fused into a convolution: "relu", "lre1" (leaky 0.1), "sigm", "line".
 """
 from dataclasses import dataclass, field
@@ -70,6 +71,10 @@ class Graph(nn.Module):
         assert self.nodes[a].channels == self.nodes[b].channels
         return self._add(Node("add ", [a, b], self.nodes[a].channels))
 
+    def subtract(self, a, b):
+        assert self.nodes[a].channels == self.nodes[b].channels
+        return self._add(Node("subt", [a, b], self.nodes[a].channels))
+
     # -- running ------------------------------------------------------------------------
     def forward(self, x, return_all=False):
         values = [x]
@@ -92,6 +97,8 @@ class Graph(nn.Module):
             return ins[0] * ins[1]
         if node.kind == "add ":
             return ins[0] + ins[1]
+        if node.kind == "subt":
+            return ins[0] - ins[1]
         raise ValueError(node.kind)
 
     # -- counting -----------------------------------------------------------------------
@@ -118,7 +125,7 @@ class Graph(nn.Module):
                 cost = n * (2 * k * node.conv.in_channels + 1)
                 cost += {"line": 0, "sigm": 4}.get(node.activation, 1) * n
             else:
-                cost = n * {"maxp": 3, "upsb": 7, "conc": 0, "mult": 1, "add ": 1}[node.kind]
+                cost = n * {"maxp": 3, "upsb": 7, "conc": 0, "mult": 1, "add ": 1, "subt": 1}[node.kind]
             per_kind[node.kind] = per_kind.get(node.kind, 0) + cost
         return sum(per_kind.values()), per_kind
 
@@ -146,19 +153,23 @@ def unet(g, x, enc_widths, dec_widths, first_convs):
 
 
 def clean_net():
-    """Backdrop cleaning: output = input + correction x gate.
+    """Backdrop cleaning: output = input + gate x (background - input).
 
-    The gate (sigmoid, one channel) says where dirt is; outside it the correction is
-    switched off, so clean backdrop, texture and the subject pass through unchanged.
+    `background` (three channels) is the network's estimate of the clean backdrop and
+    `gate` (sigmoid, one channel) says where dirt is. Where the gate is closed the input
+    passes through unchanged, so clean backdrop, texture and the subject are kept. The
+    gate starts almost closed, so training begins from "change nothing".
     Four poolings: inputs must be multiples of 16 (832 is).
     """
     g = Graph(3)
     top = unet(g, 0, enc_widths=[8, 16, 32, 48, 64], dec_widths=[8, 12, 20, 32],
                first_convs=[1, 1, 1, 2, 2])
-    correction = g.conv(top, 3, act="line")
+    background = g.conv(top, 3, act="line")
     gate = g.conv(top, 1, act="sigm")
+    with torch.no_grad():
+        g.nodes[gate].conv.bias.fill_(-4.0)
     g.outputs = [gate]
-    g.add(0, g.mult(correction, gate))
+    g.add(0, g.mult(g.subtract(background, 0), gate))
     return g
 
 

@@ -14,9 +14,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import export  # noqa: E402
 import metrics  # noqa: E402
 import nets  # noqa: E402
-from pipeline import engine_upscale, run_tile  # noqa: E402
+from pipeline import engine_upscale, enlarge_mask, predict_by_tiles, reduce256, run_tile  # noqa: E402
 from synth import make_photo  # noqa: E402
-from train_mask import reduce256  # noqa: E402
 
 
 class SyntheticPhotos(unittest.TestCase):
@@ -83,6 +82,15 @@ class TilePath(unittest.TestCase):
             torch.testing.assert_close(out, tile, atol=1e-6, rtol=0)
 
 
+    def test_tiles_cover_the_image_once_at_every_factor(self):
+        # an identity network must give the picture back: any tile or core misplacement shows
+        image = np.random.default_rng(2).random((50, 70, 3)).astype(np.float32)
+        for k in (1, 2, 3):
+            with self.subTest(k=k):
+                out = predict_by_tiles(lambda t: t, image, tile_size=32, tile_step=16, k=k)
+                np.testing.assert_allclose(out, image, atol=1e-5)
+
+
 class Networks(unittest.TestCase):
     def test_budgets_and_shapes(self):
         for build, size, budget, out_ch in ((nets.clean_net, 832, 8e9, 3), (nets.mask_net, 256, 1e9, 1)):
@@ -129,6 +137,20 @@ class MaskInput(unittest.TestCase):
                 y0, y1 = r * h // 256, max((r + 1) * h // 256, r * h // 256 + 1)
                 x0, x1 = c * w // 256, max((c + 1) * w // 256, c * w // 256 + 1)
                 np.testing.assert_allclose(ours[r, c], img[y0:y1, x0:x1].mean((0, 1)), rtol=1e-5)
+
+
+    def test_mask_enlargement_follows_the_engine_formula(self):
+        pred = np.random.default_rng(3).random((256, 256)).astype(np.float32)
+        h, w = 300, 517
+        ours = enlarge_mask(pred, h, w)
+        for i, j in ((0, 0), (299, 516), (150, 211)):
+            v, u = 256 / h * i - 0.25, 256 / w * j - 0.25
+            r0, c0 = math.floor(v), math.floor(u)
+            fy, fx = v - r0, u - c0
+            p = lambda r, c: pred[min(max(r, 0), 255), min(max(c, 0), 255)]
+            value = ((1 - fy) * (1 - fx) * p(r0, c0) + (1 - fy) * fx * p(r0, c0 + 1)
+                     + fy * (1 - fx) * p(r0 + 1, c0) + fy * fx * p(r0 + 1, c0 + 1))
+            self.assertLessEqual(abs(int(ours[i, j]) - int(min(max(value, 0), 1) * 255)), 1)
 
 
 class Figures(unittest.TestCase):

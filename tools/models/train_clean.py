@@ -19,7 +19,7 @@ import torch.nn.functional as F
 
 import metrics
 from nets import clean_net, gate_node
-from pipeline import box_down, run_tile
+from pipeline import run_tile
 from synth.dataset import PhotoCache
 
 FACTORS = (1, 2, 3)

@@ -18,31 +18,8 @@ import torch.nn.functional as F
 
 import metrics
 from nets import mask_net
-from synth.dataset import PhotoCache
-
-SIDE = 256
-
-
-def box_bounds(n):
-    """Engine's box reduction bounds: [r * n / 256, (r + 1) * n / 256), at least one row."""
-    r = np.arange(SIDE)
-    lo = r * n // SIDE
-    hi = np.maximum((r + 1) * n // SIDE, lo + 1)
-    return lo, hi
-
-
-def reduce256(img):
-    """Average boxes of an H x W (x C) array into 256 x 256 (x C), with summed-area tables."""
-    a = img if img.ndim == 3 else img[..., None]
-    h, w = a.shape[:2]
-    s = np.zeros((h + 1, w + 1, a.shape[2]), np.float64)
-    s[1:, 1:] = a.cumsum(0).cumsum(1)
-    y0, y1 = box_bounds(h)
-    x0, x1 = box_bounds(w)
-    total = s[y1][:, x1] - s[y0][:, x1] - s[y1][:, x0] + s[y0][:, x0]
-    out = total / ((y1 - y0)[:, None, None] * (x1 - x0)[None, :, None])
-    out = out.astype(np.float32)
-    return out if img.ndim == 3 else out[..., 0]
+from pipeline import reduce256
+from synth.dataset import SCALE16, PhotoCache
 
 
 def reframe(rng, photo):
@@ -51,8 +28,8 @@ def reframe(rng, photo):
     zoom = 1.0 if rng.random() < 0.4 else rng.uniform(0.55, 1.0)
     ch, cw = int(h * (zoom if rng.random() < 0.7 else rng.uniform(zoom, 1.0))), int(w * zoom)
     y, x = rng.integers(0, h - ch + 1), rng.integers(0, w - cw + 1)
-    img = photo["dirty"][y:y + ch, x:x + cw].astype(np.float32) / 65535
-    sub = photo["subject"][y:y + ch, x:x + cw].astype(np.float32) / 65535
+    img = photo["dirty"][y:y + ch, x:x + cw].astype(np.float32) / SCALE16
+    sub = photo["subject"][y:y + ch, x:x + cw].astype(np.float32) / SCALE16
     if rng.random() < 0.5:
         img, sub = img[:, ::-1], sub[:, ::-1]
     gain = rng.uniform(0.75, 1.25) * rng.uniform(0.9, 1.1, 3)
@@ -77,14 +54,14 @@ def loss_fn(pred, target):
 
 
 @torch.no_grad()
-def validate(net, cache, seed, count):
+def validate(net, cache, count):
+    """Mean IoU over whole validation photographs, on the 256 x 256 grid."""
     net.eval()
-    rng = np.random.default_rng(seed)
     scores = []
     for i in range(min(count, len(cache))):
         photo = cache.photos[i]
-        img = reduce256(photo["dirty"].astype(np.float32) / 65535)
-        truth = reduce256(photo["subject"].astype(np.float32) / 65535)
+        img = reduce256(photo["dirty"].astype(np.float32) / SCALE16)
+        truth = reduce256(photo["subject"].astype(np.float32) / SCALE16)
         pred = net(torch.from_numpy(img).permute(2, 0, 1)[None])[0, 0].numpy()
         scores.append(metrics.iou(pred, truth))
     net.train()
@@ -139,7 +116,7 @@ def main():
             writer.writerow([step, np.mean(running), time.time() - start])
             running = []
         if val is not None and step % args.val_every == 0:
-            print(f"  val IoU {validate(net, val, 5, 40):.4f}", flush=True)
+            print(f"  val IoU {validate(net, val, 40):.4f}", flush=True)
         if step % 250 == 0:
             torch.save({"net": net.state_dict(), "opt": opt.state_dict(), "sched": sched.state_dict(),
                         "step": step, "rng": rng}, ckpt)
@@ -147,7 +124,7 @@ def main():
                 "step": step, "rng": rng}, ckpt)
     torch.save(net.state_dict(), os.path.join(args.run, "weights.pt"))
     if val is not None:
-        print(f"final val IoU {validate(net, val, 5, 40):.4f}", flush=True)
+        print(f"final val IoU {validate(net, val, 40):.4f}", flush=True)
 
 
 if __name__ == "__main__":

@@ -5,7 +5,7 @@ import numpy as np
 from scipy import ndimage
 
 from . import photos
-from .noise import fractal_field, oriented_noise, smooth_field
+from .noise import fractal_field, oriented_noise
 from .strokes import draw_polyline, random_curve
 
 

@@ -1,0 +1,207 @@
+#!/usr/bin/python3
+"""Quality of the cleaning at each dirt strength, against a tuned classical baseline.
+
+    make_dataset.py --out /work/data/eval --seed 5000000 --count 40
+    evaluate.py --photos /work/data/eval --backend engine --lib ../../build/lib/libtessaline.so
+    evaluate.py --photos /work/data/eval --backend torch \
+        --clean /work/runs/clean/weights.pt --mask /work/runs/mask/weights.pt
+
+Backends: "engine" runs the built module through its C interface (processImageFromMemory
+with the settings JSON), so the figures are those of the product; "torch" runs the same
+tile path and blends in Python with PyTorch weights, for use before an export.
+
+Per strength it prints: dirt removed, damage to clean backdrop (1/255), change on the
+subject with Automask on (1/255), and the same for the baseline: a pixel is replaced by
+its neighbourhood median when it differs from it by more than a threshold, computed on the
+picture shrunk like the network's input, radius and threshold tuned per strength on these
+photographs, the subject protected by the true mask. Subject-mask IoU (threshold 0.5 on
+the full-size mask) comes from the torch mask network when its weights are given.
+"""
+import argparse
+import ctypes
+import json
+import sys
+
+import numpy as np
+import torch
+from scipy import ndimage
+
+import metrics
+from nets import clean_net, mask_net
+from pipeline import enlarge_mask, predict_by_tiles, reduce256, torch_runner, upscale_matrices
+from synth.dataset import SCALE16, PhotoCache
+
+STRENGTHS = (("Coarse", 1, 3), ("Medium", 2, 2), ("Fine", 3, 1))  # name, Scale, shrink K
+BASELINE_RADII = (1, 2, 3, 5, 8)
+BASELINE_THRESHOLDS = tuple(t / 255 for t in (3, 6, 10, 16, 25, 40))
+DAMAGE_LIMIT = 0.5  # 1/255 units
+
+
+class TorchBackend:
+    def __init__(self, clean_weights, mask_weights):
+        self.clean = clean_net().eval()
+        self.clean.load_state_dict(torch.load(clean_weights, map_location="cpu"))
+        self.mask = None
+        if mask_weights:
+            self.mask = mask_net().eval()
+            self.mask.load_state_dict(torch.load(mask_weights, map_location="cpu"))
+
+    def subject_bytes(self, image):
+        if self.mask is None:
+            return None
+        with torch.no_grad():
+            x = torch.from_numpy(reduce256(image)).permute(2, 0, 1)[None]
+            pred = self.mask(x)[0, 0].numpy()
+        return enlarge_mask(pred, *image.shape[:2])
+
+    def process(self, image, scale, k):
+        """(result with Automask off, result with Automask on or None)."""
+        net = np.clip(predict_by_tiles(torch_runner(self.clean), image, k=k), 0, 1)
+        auto = self.subject_bytes(image)
+        if auto is None:
+            return net, None
+        s = auto.astype(np.float32)[..., None] / 255
+        return net, np.clip(net * (1 - s) + image * s, 0, 1)
+
+
+class EngineBackend:
+    """The product module through its exported C functions."""
+
+    def __init__(self, lib_path):
+        lib = ctypes.CDLL(lib_path)
+        lib.createInstance.restype = ctypes.c_void_p
+        lib.clearInstance.argtypes = [ctypes.c_void_p]
+        lib.setSettingsFromJson.argtypes = [ctypes.c_void_p, ctypes.c_char_p]
+        lib.processImageFromMemory.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_float),
+                                               ctypes.c_uint, ctypes.c_uint, ctypes.c_void_p]
+        self.lib = lib
+        self.handle = lib.createInstance()
+        if not self.handle:
+            raise RuntimeError("createInstance failed: are the models beside the module?")
+
+    def _run(self, image, scale, automask):
+        h, w = image.shape[:2]
+        settings = json.dumps({"Alpha1": 1.0, "Automask": automask, "Layer": 0, "Scale": scale})
+        if self.lib.setSettingsFromJson(self.handle, settings.encode()) != 0:
+            raise RuntimeError("settings refused")
+        rgba = np.ones((h, w, 4), np.float32)
+        rgba[..., :3] = image
+        ptr = rgba.ctypes.data_as(ctypes.POINTER(ctypes.c_float))
+        code = self.lib.processImageFromMemory(self.handle, ptr, w, h, None)
+        if code != 0:
+            raise RuntimeError(f"processImageFromMemory returned {code}")
+        return np.clip(rgba[..., :3], 0, 1)
+
+    def process(self, image, scale, k):
+        return self._run(image, scale, False), self._run(image, scale, True)
+
+    def close(self):
+        self.lib.clearInstance(self.handle)
+
+
+def median_baseline(image, k, radius, threshold, medians=None):
+    """Median-with-threshold on the k-fold shrunk picture, change restored at full size."""
+    h, w = image.shape[:2]
+    hp, wp = -(-h // k) * k, -(-w // k) * k
+    padded = np.pad(image, ((0, hp - h), (0, wp - w), (0, 0)), mode="edge")
+    small = padded.reshape(hp // k, k, wp // k, k, 3).mean((1, 3))
+    med = medians if medians is not None else ndimage.median_filter(small, size=(2 * radius + 1,) * 2 + (1,))
+    change = np.where(np.abs(small - med).max(-1, keepdims=True) > threshold, med - small, 0)
+    if k > 1:
+        rows, cols = upscale_matrices(hp // k, wp // k, hp, wp)
+        change = np.einsum("ih,hwc,jw->ijc", rows.numpy(), change, cols.numpy(), optimize=True)
+    return np.clip(image + change[:h, :w], 0, 1)
+
+
+def load(photo):
+    return [photo[key].astype(np.float32) / SCALE16 for key in ("dirty", "clean", "subject")]
+
+
+def tune_baseline(photos, k):
+    """Radius and threshold that remove most dirt within the damage limit."""
+    scores = {}
+    for radius in BASELINE_RADII:
+        rows = {t: [] for t in BASELINE_THRESHOLDS}
+        for p in photos:
+            dirty, clean, subject = load(p)
+            small_h, small_w = -(-dirty.shape[0] // k), -(-dirty.shape[1] // k)
+            padded = np.pad(dirty, ((0, small_h * k - dirty.shape[0]), (0, small_w * k - dirty.shape[1]), (0, 0)), mode="edge")
+            small = padded.reshape(small_h, k, small_w, k, 3).mean((1, 3))
+            med = ndimage.median_filter(small, size=(2 * radius + 1,) * 2 + (1,))
+            for t in BASELINE_THRESHOLDS:
+                out = median_baseline(dirty, k, radius, t, med)
+                out = out * (1 - subject[..., None]) + dirty * subject[..., None]
+                rows[t].append(metrics.figures(out, dirty, clean, subject))
+        for t in BASELINE_THRESHOLDS:
+            scores[(radius, t)] = metrics.summarise(rows[t])
+    within = {key: s for key, s in scores.items() if s["backdrop_damage"] <= DAMAGE_LIMIT}
+    pool = within or scores
+    key = max(pool, key=lambda key: pool[key]["dirt_removed"] - (0 if within else pool[key]["backdrop_damage"]))
+    return key, scores[key]
+
+
+def evaluate(backend, cache, tune_count):
+    table = []
+    for name, scale, k in STRENGTHS:
+        off_rows, on_rows, ious = [], [], []
+        for p in cache.photos:
+            dirty, clean, subject = load(p)
+            off, on = backend.process(dirty, scale, k)
+            off_rows.append(metrics.figures(off, dirty, clean, subject))
+            if on is not None:
+                on_rows.append(metrics.figures(on, dirty, clean, subject))
+            if isinstance(backend, TorchBackend) and backend.mask is not None and k == 1:
+                ious.append(metrics.iou(backend.subject_bytes(dirty) / 255.0, subject))
+        (radius, threshold), base = tune_baseline(cache.photos[:tune_count], k)
+        off_fig = metrics.summarise(off_rows)
+        on_fig = metrics.summarise(on_rows) if on_rows else {}
+        table.append((name, off_fig, on_fig, base, radius, threshold, np.mean(ious) if ious else None))
+    return table
+
+
+def print_table(table):
+    print(f"{'strength':8} | {'removed':>7} {'damage':>7} {'subject':>8} {'removed':>8} | "
+          f"{'base removed':>12} {'damage':>7} {'r':>2} {'thr':>4}")
+    print(f"{'':8} | {'off':>7} {'off':>7} {'on':>8} {'on':>8} | {'':>12} {'':>7}")
+    for name, off, on, base, radius, threshold, iou in table:
+        print(f"{name:8} | {off['dirt_removed']:7.3f} {off['backdrop_damage']:7.3f} "
+              f"{on.get('subject_change', float('nan')):8.3f} {on.get('dirt_removed', float('nan')):8.3f} | "
+              f"{base['dirt_removed']:12.3f} {base['backdrop_damage']:7.3f} {radius:2d} {threshold * 255:4.0f}")
+    mean = np.mean([row[1]["dirt_removed"] for row in table])
+    print(f"mean dirt removed (Automask off): {mean:.3f}")
+    ious = [row[6] for row in table if row[6] is not None]
+    if ious:
+        print(f"subject-mask IoU: {ious[0]:.4f}")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--photos", default="/work/data/eval")
+    ap.add_argument("--limit", type=int, help="use only the first N photographs")
+    ap.add_argument("--backend", choices=("engine", "torch"), default="engine")
+    ap.add_argument("--lib", default="../../build/lib/libtessaline.so")
+    ap.add_argument("--clean", help="cleaning weights (torch backend)")
+    ap.add_argument("--mask", help="subject-mask weights (IoU, and Automask in the torch backend)")
+    ap.add_argument("--tune-count", type=int, default=12, help="photographs used to tune the baseline")
+    ap.add_argument("--threads", type=int, default=2)
+    args = ap.parse_args()
+    torch.set_num_threads(args.threads)
+    cache = PhotoCache(args.photos, args.limit)
+    if args.backend == "torch":
+        if not args.clean:
+            ap.error("--clean is needed with the torch backend")
+        backend = TorchBackend(args.clean, args.mask)
+    else:
+        backend = EngineBackend(args.lib)
+    print(f"{len(cache)} photographs from {args.photos}, backend {args.backend}")
+    print_table(evaluate(backend, cache, args.tune_count))
+    if args.backend == "engine" and args.mask:
+        iou_backend = TorchBackend(args.clean, args.mask) if args.clean else None
+        if iou_backend:
+            ious = [metrics.iou(iou_backend.subject_bytes(load(p)[0]) / 255.0, load(p)[2]) for p in cache.photos]
+            print(f"subject-mask IoU (PyTorch weights): {np.mean(ious):.4f}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
