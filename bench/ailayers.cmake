@@ -1,0 +1,3 @@
+add_executable(bench_tiled_prediction ${CMAKE_CURRENT_SOURCE_DIR}/tiled_prediction_bench.cpp)
+target_link_libraries(bench_tiled_prediction PRIVATE tessaline_core)
+target_compile_definitions(bench_tiled_prediction PRIVATE TESSALINE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
