@@ -167,7 +167,7 @@ def clean_net():
     background = g.conv(top, 3, act="line")
     gate = g.conv(top, 1, act="sigm")
     with torch.no_grad():
-        g.nodes[gate].conv.bias.fill_(-4.0)
+        g.nodes[gate].conv.bias.fill_(-6.0)
     g.outputs = [gate]
     g.add(0, g.mult(g.subtract(background, 0), gate))
     return g
