@@ -37,9 +37,10 @@ class SyntheticPhotos(unittest.TestCase):
                     self.assertEqual(img.shape, (240, 200, 3))
                     self.assertTrue(0 <= img.min() and img.max() <= 1)
                 differs = np.abs(p.dirty - p.clean).max(-1) > 1e-6
-                # every changed pixel is dirt, and dirt never lies on a person
+                # every changed pixel is dirt, and dirt never shows on a person (lens softness
+                # may carry a trace across the outline, as in a photograph)
                 self.assertFalse((differs & (p.dirt_mask <= 0)).any())
-                self.assertLess(np.abs(p.dirty - p.clean)[p.subject_mask >= 0.999].max(initial=0), 1e-6)
+                self.assertLess(np.abs(p.dirty - p.clean)[p.subject_mask >= 0.999].max(initial=0), 0.1 / 255)
 
     def test_typical_photographs_have_dirt_and_people(self):
         self.assertTrue(any(p.dirt_mask.max() > 0.5 for p in self.photos.values()))

@@ -32,6 +32,10 @@ def lighting(rng, h, w):
     light += rng.uniform(-0.15, 0.15) * (np.cos(angle) * xx + np.sin(angle) * yy)
     if rng.random() < 0.5:
         light += rng.uniform(0.05, 0.3) * np.exp(-r2 / rng.uniform(0.01, 0.08))
+    if rng.random() < 0.25:  # the paper sweeps onto the floor: a soft change of brightness
+        floor = rng.uniform(0.7, 0.95) * h / max(h, w)
+        band = rng.uniform(0.02, 0.1)
+        light *= 1 + rng.uniform(-0.25, 0.15) * 0.5 * (1 + np.tanh((yy - floor) / band * 2))
     return np.clip(light, 0.15, 1.4).astype(np.float32)
 
 

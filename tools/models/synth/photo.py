@@ -56,7 +56,7 @@ def make_photo(seed, height, width):
     clean = backdrop * keep + people
     dirty = dirty_bd * keep + people
     dirt = dirt * (1 - alpha)
-    clean, dirty, dirt = soften(rng, [clean, dirty, dirt])
+    clean, dirty, dirt, alpha = soften(rng, [clean, dirty, dirt, alpha])
     noise = sensor_noise(rng, clean.shape, clean)
     clean = np.clip(clean + noise, 0, 1).astype(np.float32)
     dirty = np.clip(dirty + noise, 0, 1).astype(np.float32)
