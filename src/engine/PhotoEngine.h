@@ -6,6 +6,7 @@
 // operations are declared in a fixed order that hosts built against earlier
 // versions rely on: append new ones at the end only.
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -121,12 +122,14 @@ public:
     // Progress of tiled prediction; true asks it to stop.
     static bool pluginProgressCallback(void* engine, float percent);
 
-    // Run control.
-    RunState runState = Running;
-    bool busy = false;
-    float progress = 0.0f;
-    int pendingRuns = 0;
-    bool netResultReady = false;
+    // Run control. The flags the processing thread and the driving thread
+    // both touch are atomic; the buffers themselves are handed over by
+    // joining the thread.
+    std::atomic<RunState> runState{Running};
+    std::atomic<bool> busy{false};
+    std::atomic<float> progress{0.0f};
+    std::atomic<int> pendingRuns{0};
+    std::atomic<bool> netResultReady{false};
     bool errorFlag = false;
     std::string errorText;
     std::string errorTitle;
