@@ -223,8 +223,13 @@ bool NNLayer::loadKernel(cl_context context, cl_device_id device, const std::str
         return loadKernelFromString(text, name, context, device, localX, 0);
     };
     if (is("inpu") || is("none")) return true;
-    if (is("co2d"))
-        return load(filterWidth == 1 && filterHeight == 1 ? kernel_point_wise_conv : kernel_conv2dt, 32, false);
+    if (is("co2d")) {
+        const bool pointwise = filterWidth == 1 && filterHeight == 1;
+        const bool ok = load(pointwise ? kernel_point_wise_conv : kernel_conv2dt, 32, false);
+        // The vector template computes four pixels per work item.
+        if (!pointwise && outputChannels % 16 == 0) kernelDimensions = kernelDimensionsPlaneBlocks;
+        return ok;
+    }
     if (is("depw")) return load(kernel_depth_wise_conv, 0, false);
     if (is("sepa")) return load(kernel_separableconv, 32, false);
     if (is("maxp")) return load(kernel_max_pooling, 0, false);
@@ -507,6 +512,7 @@ bool NNLayer::executeKernel(const NNImage& image, cl_command_queue queue, cl_ker
         break;
     case kernelDimensionsChannels: global[0] = size_t(std::max(outputChannels, 0)), workDim = 1; break;
     case kernelDimensionsRows: global[0] = height, workDim = 1; break;
+    case kernelDimensionsPlaneBlocks: global[0] = (width + 3) / 4, global[1] = height, workDim = 2; break;
     case kernelDimensionsChannelsPlane:
         global[0] = channels, global[1] = width, global[2] = height, workDim = 3;
         break;

@@ -30,6 +30,7 @@ enum kernelDimensionsEnum : int32_t {
     kernelDimensionsPlaneChannels = 3,  // width x height x channels
     kernelDimensionsChannels = 4,       // output channels
     kernelDimensionsRows = 5,           // image height
+    kernelDimensionsPlaneBlocks = 6,    // (width / 4 rounded up) x height: four pixels per work item
 };
 
 using NNErrorCallback = std::function<void(const std::string&)>;
