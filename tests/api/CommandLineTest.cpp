@@ -137,4 +137,20 @@ TEST_F(CleanCommand, SeveralInputsIntoAFolderAndOneFailure)
     EXPECT_FALSE(fs::exists(out / "broken_retouched.png"));
 }
 
+TEST_F(CleanCommand, MissingOrBrokenNetworkStopsWithTheReason)
+{
+    const std::string input = writeInput("c.png", 80);
+    const fs::path model = prefix / "share" / "tessaline" / "TessalineId.cnn";
+    // Below 1000 bytes a resource counts as missing; from 1000 on it is parsed.
+    const std::pair<size_t, const char*> cases[] = {{999, "Failed to load model TessalineId"},
+                                                    {1000, "Failed to parse model TessalineId"}};
+    for (auto [size, message] : cases) {
+        std::ofstream(model, std::ios::binary | std::ios::trunc) << std::string(size, 'z');
+        const Outcome result = run("clean " + input, program);
+        EXPECT_EQ(result.status, 1) << size;
+        EXPECT_NE(result.output.find(message), std::string::npos) << result.output;
+    }
+    EXPECT_FALSE(fs::exists(prefix / "photos" / "Retouched" / "c_retouched.png"));
+}
+
 } // namespace

@@ -172,6 +172,17 @@ TEST(EnginePipeline, BackgroundRunFillsTheResultAndReblendsWithoutTheNetwork)
     EXPECT_EQ(engine.outputImage.data[5], loaded.original[5]);
 }
 
+TEST(ConsoleBar, SeventyCharactersWithAnArrowAtTheFront)
+{
+    const std::pair<float, std::string> cases[] = {
+        {0.0f, "[>" + std::string(69, ' ') + "] 0 %"},
+        {50.0f, "[" + std::string(35, '=') + ">" + std::string(34, ' ') + "] 50 %"},
+        {99.9f, "[" + std::string(69, '=') + ">] 99 %"},
+        {100.0f, "[" + std::string(70, '=') + "] 100 %"},
+    };
+    for (const auto& [percent, text] : cases) EXPECT_EQ(ConsoleBarText(percent), text) << percent;
+}
+
 TEST(WorkSplit, TenWorkersCoverTheRangeWithoutOverrun)
 {
     for (int64_t total : {0, 7, 10, 23}) {
