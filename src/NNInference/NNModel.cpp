@@ -631,6 +631,15 @@ bool NNModel::processLayers(cl_command_queue queue, bool debug)
                         "disabled %d, colocationIndex %i. \n",
                         layer.inputChannels, layer.inputChannels2, layer.outputChannels, layer.strides, layer.dilation,
                         layer.filterWidth, layer.cacheValid, layer.disabled, layer.colocationIndex);
+            std::printf("InboundNodesBuffers: ");
+            for (int32_t node : layer.inboundNodes) std::printf("%i ", node);
+            std::printf("\n");
+            if (!layer.parameters.empty()) {
+                std::printf("Arguments: ");
+                for (size_t k = 0; k < layer.parameters.size(); ++k)
+                    std::printf(k == 0 ? "%g" : ", %g", double(layer.parameters[k]));
+                std::printf("\n");
+            }
         }
         bool ok = true;
         if (!layer.is("inpu")) {

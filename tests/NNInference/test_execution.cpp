@@ -607,3 +607,30 @@ TEST_F(EngineTest, ProgramBinaryCacheServesTheSecondLoadAndRecoversFromDamage)
 }
 
 } // namespace
+
+namespace {
+
+TEST(EngineLog, LoggingTracesDeviceModelPlanAndRun)
+{
+    const std::string path = tempLogPath("ailayers.log");
+    std::filesystem::remove(path);
+    NNInference engine;
+    ASSERT_TRUE(engine.initialize(0, true, "logged", 0));
+    StreamBuilder s;
+    s.header(4, 3).input(3).conv("co2d", 0, 4, 3, 3, 3, patternValues(108, 50), patternValues(4, 51)).layer({1}, "relu");
+    ASSERT_TRUE(engine.loadModelFromMemory(s.bytes.data(), s.size()));
+    ASSERT_TRUE(engine.allocate(8, 8, 3));
+    const std::vector<float> input = patternValues(8 * 8 * 3, 52);
+    ASSERT_NE(engine.predict(input.data(), 8, 8, 3), nullptr);
+    std::ifstream file(path);
+    const std::string log((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::vector<std::string> lines = {"***************Initializing NNInference ******************", "Using device 0", "Created Context: 0",
+          "loadModel: 1  ModelSize:" + std::to_string(s.size()), "Alloc:layer 0, image index -1, current image size 192",
+          std::string("Coloc:layer 2, image index 1, buffer size 256, current image size 256 steal from 1"),
+          std::string("Allocating CL:layer 0, image index -1, allocated size 192, current image size 192"),
+          std::string("Processing layer 1 co2d"), std::string("* Process image finished:"),
+          std::string("Going to read from gpu"), std::string("predict finished: 1")};
+    for (const std::string& line : lines) EXPECT_THAT(log, HasSubstr(line));
+}
+
+} // namespace
