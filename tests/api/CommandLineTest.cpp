@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../engine/Fixtures.h"
+
 #include <cstring>
 
 #include <FreeImage.h>
@@ -68,7 +70,7 @@ protected:
         fs::create_directories(prefix / "bin");
         fs::create_directories(prefix / "share" / "tessaline");
         fs::copy_file(TESSALINE_CLI, prefix / "bin" / "tessaline");
-        const fs::path models = fs::path(std::getenv("TESSALINE_FIXTURES")) / "engine";
+        const fs::path models = fs::path(fixturesFolder()) / "engine";
         for (const char* name : {"TessalineId.cnn", "subjectmasking.cnn"})
             fs::copy_file(models / name, prefix / "share" / "tessaline" / name);
         program = (prefix / "bin" / "tessaline").string();

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
+#include <ostream>
+
 #include "FakeNetworks.h"
 #include "engine/ImGuiToast.h"
 #include "engine/PhotoCreator.h"
@@ -43,6 +47,15 @@ const JsonCase kJsonCases[] = {
     {"{\"Layer\":null}", -1, 1.0f, 3, false, false},
     {"{\"Alpha1\":0.5 /* comment */}", -1, 1.0f, 3, false, false},
 };
+
+// Test names show the JSON text, without the characters test runners trip on.
+void PrintTo(const JsonCase& c, std::ostream* out)
+{
+    std::string name;
+    for (const char* p = c.text; *p; ++p)
+        if (std::isalnum(static_cast<unsigned char>(*p)) || *p == '-' || *p == '.' || *p == ':' || *p == ',') name += *p;
+    *out << (name.empty() ? "empty" : name);
+}
 
 class SettingsJsonTest : public ::testing::TestWithParam<JsonCase> {};
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "FakeNetworks.h"
+#include "Fixtures.h"
 #include "engine/ExifOrientation.h"
 #include "engine/ImageHandler.h"
 
@@ -239,7 +240,7 @@ TEST_F(ImageFilesTest, RotatedJpegIsWrittenUprightWithOrientationOne)
     // The fixture is 6 x 4 in camera orientation with a green corner at the
     // top left; its orientation 6 shows it turned clockwise: 4 x 6, green at
     // the top right.
-    const std::string source = std::string(std::getenv("TESSALINE_FIXTURES")) + "/engine/orientation6.jpg";
+    const std::string source = fixturesFolder() + "/engine/orientation6.jpg";
     for (const char* name : {"up.jpg", "up.png"}) {
         ImageHandler handler;
         bool flag = false;
