@@ -38,6 +38,13 @@ std::vector<float> outputChannelsInnermost(const std::vector<float>& weights, in
 
 } // namespace
 
+size_t localWidthDividing(size_t globalWidth, size_t hint)
+{
+    if (hint == 0) return 0;
+    while (hint > 1 && globalWidth % hint != 0) --hint;
+    return hint;
+}
+
 std::string getOperationName(int32_t code)
 {
     std::string name;
@@ -367,6 +374,7 @@ bool NNLayer::validateInputs(NNLayer* inputs[inboundSlots])
                 return fail("inputs differ in size");
         }
     }
+    if (is("mult") && inputs[1] == nullptr) return fail("needs two inputs");
     if (is("Mix2") && (inputChannels < 3 || inputChannels2 < 3)) return fail("needs RGB inputs");
     if (is("Satu") && inputChannels < 3) return fail("needs RGB input");
     return true;
@@ -519,8 +527,7 @@ bool NNLayer::executeKernel(const NNImage& image, cl_command_queue queue, cl_ker
     default: workDim = 0; break;
     }
     if (workDim < 2) local[1] = 1;
-    if (local[0] != 0)
-        while (local[0] > 1 && global[0] % local[0] != 0) --local[0];
+    local[0] = localWidthDividing(global[0], local[0]);
     const size_t* localSizes = local[0] != 0 ? local : nullptr;
     cl_int status = clEnqueueNDRangeKernel(queue, kernel, workDim, nullptr, global, localSizes, 0, nullptr, nullptr);
     if (status == CL_OUT_OF_RESOURCES) {

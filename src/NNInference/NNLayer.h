@@ -48,6 +48,10 @@ std::string getOperationName(int32_t code);
 // Replaces every occurrence of `from`, continuing after each replacement.
 void replaceAll(std::string& text, const std::string& from, const std::string& to);
 
+// The largest local width not above `hint` that divides the global width, so
+// that grids stay exactly the output size; 0 (no local size) stays 0.
+size_t localWidthDividing(size_t globalWidth, size_t hint);
+
 constexpr int inboundSlots = 10;
 constexpr int maxLayerKernels = 7;
 

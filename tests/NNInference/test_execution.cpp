@@ -83,6 +83,14 @@ float maxDifference(const std::vector<float>& a, const std::vector<float>& b)
     return worst;
 }
 
+TEST(WorkSize, LocalWidthIsTheLargestDivisorNotAboveTheHint)
+{
+    const struct {
+        size_t global, hint, local;
+    } cases[] = {{1000, 32, 25}, {97, 16, 1}, {832, 32, 32}, {208, 32, 26}, {5, 0, 0}, {1, 8, 1}};
+    for (const auto& c : cases) EXPECT_EQ(localWidthDividing(c.global, c.hint), c.local) << c.global << "/" << c.hint;
+}
+
 class ExecutionTest : public EngineTest {};
 
 TEST_F(ExecutionTest, ConvolutionFamilyMatchesTheClippedTapReference)
@@ -413,6 +421,16 @@ TEST_F(ExecutionTest, SizingFailuresAreReported)
         StreamBuilder s;
         s.header(4, 2).input(3).layer({0}, "spli").i32(2).i32(5);
         cases.push_back({"split past the channels", s, 3, "spli: channel range outside the input"});
+    }
+    {
+        StreamBuilder s;
+        s.header(4, 2).input(3).layer({0}, "mult");
+        cases.push_back({"product of one input", s, 3, "mult: needs two inputs"});
+    }
+    {
+        StreamBuilder s;
+        s.header(4, 3).input(3).layer({0}, "maxp").i32(2).i32(2).i32(2).i32(2).layer({0, 1}, "add ");
+        cases.push_back({"sum of different sizes", s, 3, "add : inputs differ in size"});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
