@@ -221,6 +221,12 @@ int runClean(int argc, char** argv)
             ++failures;
             continue;
         }
+        // Made here so the library has nothing to announce on the way.
+        if (!makeFolders(folderOfPath(target))) {
+            std::fprintf(stderr, "tessaline: %s: the folder of %s cannot be created\n", input.c_str(), target.c_str());
+            ++failures;
+            continue;
+        }
         const auto start = std::chrono::steady_clock::now();
         const int code = processImageFromFile(engine, widen(input).c_str(), widen(target).c_str(), options.scale,
                                               false, progressBar, options.strength, 1.0f);
