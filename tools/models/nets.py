@@ -158,7 +158,8 @@ def clean_net():
     `background` (three channels) is the network's estimate of the clean backdrop and
     `gate` (sigmoid, one channel) says where dirt is. Where the gate is closed the input
     passes through unchanged, so clean backdrop, texture and the subject are kept. The
-    gate starts almost closed, so training begins from "change nothing".
+    gate starts at about 3 % open, the share of dirt in the training pictures: nearly
+    "change nothing", yet not so closed that the sigmoid stops passing gradient.
     Four poolings: inputs must be multiples of 16 (832 is).
     """
     g = Graph(3)
@@ -167,8 +168,8 @@ def clean_net():
     background = g.conv(top, 3, act="line")
     gate = g.conv(top, 1, act="sigm")
     with torch.no_grad():
-        g.nodes[gate].conv.bias.fill_(-6.0)
-    g.outputs = [gate]
+        g.nodes[gate].conv.bias.fill_(-3.5)
+    g.outputs = [gate, background]
     g.add(0, g.mult(g.subtract(background, 0), gate))
     return g
 
@@ -188,6 +189,11 @@ def mask_net():
 def gate_node(g):
     """Index of the cleaning network's gate (trained against the dirt mask)."""
     return g.outputs[0]
+
+
+def background_node(g):
+    """Index of the cleaning network's clean-backdrop estimate (trained against the truth)."""
+    return g.outputs[1]
 
 
 if __name__ == "__main__":

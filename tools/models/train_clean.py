@@ -4,7 +4,8 @@
 Each step takes full-resolution crops, picks a shrink factor K of 1, 2 or 3 per batch (the
 three dirt strengths), runs the network on the K-fold reduced crop and judges the restored
 full-size picture against the clean ground truth. Changes outside the dirt cost as much per
-pixel as dirt left behind, and dirt pixels are weighted up because they are rare.
+pixel as dirt left behind, and dirt pixels are weighted up because they are rare. The gate
+and the background estimate also get direct targets (dirt mask, shrunk clean picture).
 
 Checkpoints and logs go to --run (outside the repository).
 """
@@ -18,8 +19,8 @@ import torch
 import torch.nn.functional as F
 
 import metrics
-from nets import clean_net, gate_node
-from pipeline import run_tile
+from nets import background_node, clean_net, gate_node
+from pipeline import box_down, run_tile
 from synth.dataset import PhotoCache
 
 FACTORS = (1, 2, 3)
@@ -36,18 +37,22 @@ def batch(cache, rng, net_size, k, n):
     return [to_tensor([c[i] for c in crops]) for i in range(4)]
 
 
-def loss_terms(net, dirty, clean, dirt, k, margin, dirt_weight, gate_weight):
+def loss_terms(net, dirty, clean, k, margin, weights):
+    """Total loss and its parts (picture, gate, background) for one batch at factor k."""
     result, values = run_tile(net, dirty, k)
     visible = (torch.abs(dirty - clean).amax(1, keepdim=True) > metrics.DIRT_VISIBLE).float()
-    weight = 1 + dirt_weight * visible
     m = margin * k
-    err = (torch.abs(result - clean) * weight)[..., m:-m, m:-m].mean()
+    picture = (torch.abs(result - clean) * (1 + weights.dirt * visible))[..., m:-m, m:-m].mean()
     # the gate should open wherever any pixel of its K x K block holds dirt
+    near_dirt = F.max_pool2d(visible, k) if k > 1 else visible
+    near_dirt = F.max_pool2d(near_dirt, 3, 1, 1)
     gate = values[gate_node(net)].clamp(1e-6, 1 - 1e-6)
-    target = F.max_pool2d(visible, k) if k > 1 else visible
-    target = F.max_pool2d(target, 3, 1, 1)
-    gate_loss = F.binary_cross_entropy(gate, target)
-    return err + gate_weight * gate_loss, err, gate_loss, result
+    gate_loss = F.binary_cross_entropy(gate, near_dirt)
+    # the background estimate is taught directly, so that it is right before the gate opens
+    background = values[background_node(net)]
+    bg_loss = (torch.abs(background - box_down(clean, k)) * (0.1 + near_dirt)).mean()
+    total = picture + weights.gate * gate_loss + weights.background * bg_loss
+    return total, picture, gate_loss, bg_loss, result
 
 
 @torch.no_grad()
@@ -78,8 +83,9 @@ def main():
     ap.add_argument("--batch", type=int, default=8)
     ap.add_argument("--size", type=int, default=96, help="crop edge in network pixels")
     ap.add_argument("--lr", type=float, default=2e-3)
-    ap.add_argument("--dirt-weight", type=float, default=10.0)
-    ap.add_argument("--gate-weight", type=float, default=0.05)
+    ap.add_argument("--dirt-weight", type=float, default=10.0, help="extra weight of dirt pixels")
+    ap.add_argument("--gate-weight", type=float, default=0.2, help="weight of the gate's cross-entropy")
+    ap.add_argument("--background-weight", type=float, default=1.0, help="weight of the background term")
     ap.add_argument("--val-every", type=int, default=500)
     ap.add_argument("--val-count", type=int, default=24)
     ap.add_argument("--threads", type=int, default=2)
@@ -89,6 +95,7 @@ def main():
     torch.manual_seed(args.seed)
     torch.set_num_threads(args.threads)
     rng = np.random.default_rng(args.seed)
+    weights = argparse.Namespace(dirt=args.dirt_weight, gate=args.gate_weight, background=args.background_weight)
     os.makedirs(args.run, exist_ok=True)
     cache = PhotoCache(args.data)
     val = PhotoCache(args.val) if os.path.isdir(args.val) else None
@@ -107,20 +114,20 @@ def main():
     print(f"{len(cache)} photographs, {net.parameter_count()} parameters", flush=True)
     while step < args.steps and time.time() - start < args.minutes * 60:
         k = FACTORS[step % len(FACTORS)]
-        dirty, clean, dirt, _ = batch(cache, rng, args.size, k, args.batch)
-        loss, err, gate_loss, _ = loss_terms(net, dirty, clean, dirt, k, 4, args.dirt_weight, args.gate_weight)
+        dirty, clean, _, _ = batch(cache, rng, args.size, k, args.batch)
+        loss, err, gate_loss, bg_loss, _ = loss_terms(net, dirty, clean, k, 4, weights)
         opt.zero_grad()
         loss.backward()
         opt.step()
         sched.step()
         step += 1
-        running.append((loss.item(), err.item(), gate_loss.item()))
+        running.append((loss.item(), err.item(), gate_loss.item(), bg_loss.item()))
         if step % 50 == 0:
-            l, e, g = np.mean(running, 0)
+            l, e, g, b = np.mean(running, 0)
             running = []
-            print(f"step {step} loss {l:.5f} err {e:.5f} gate {g:.4f} lr {sched.get_last_lr()[0]:.2e} "
-                  f"{time.time() - start:.0f} s", flush=True)
-            writer.writerow([step, l, e, g, time.time() - start])
+            print(f"step {step} loss {l:.5f} picture {e:.5f} gate {g:.4f} background {b:.5f} "
+                  f"lr {sched.get_last_lr()[0]:.2e} {time.time() - start:.0f} s", flush=True)
+            writer.writerow([step, l, e, g, b, time.time() - start])
             log.flush()
         if val is not None and (step % args.val_every == 0):
             for k, fig in validate(net, val, 99, args.size, args.val_count).items():
