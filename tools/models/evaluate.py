@@ -99,13 +99,24 @@ class EngineBackend:
         self.lib.clearInstance(self.handle)
 
 
-def median_baseline(image, k, radius, threshold, medians=None):
-    """Median-with-threshold on the k-fold shrunk picture, change restored at full size."""
+def shrink(image, k):
+    """k-fold box reduction; the last rows and columns repeat to fill the last boxes."""
     h, w = image.shape[:2]
     hp, wp = -(-h // k) * k, -(-w // k) * k
     padded = np.pad(image, ((0, hp - h), (0, wp - w), (0, 0)), mode="edge")
-    small = padded.reshape(hp // k, k, wp // k, k, 3).mean((1, 3))
-    med = medians if medians is not None else ndimage.median_filter(small, size=(2 * radius + 1,) * 2 + (1,))
+    return padded.reshape(hp // k, k, wp // k, k, 3).mean((1, 3))
+
+
+def median(small, radius):
+    return ndimage.median_filter(small, size=(2 * radius + 1,) * 2 + (1,))
+
+
+def median_baseline(image, k, radius, threshold, medians=None):
+    """Median-with-threshold on the k-fold shrunk picture, change restored at full size."""
+    h, w = image.shape[:2]
+    small = shrink(image, k)
+    hp, wp = small.shape[0] * k, small.shape[1] * k
+    med = medians if medians is not None else median(small, radius)
     change = np.where(np.abs(small - med).max(-1, keepdims=True) > threshold, med - small, 0)
     if k > 1:
         rows, cols = upscale_matrices(hp // k, wp // k, hp, wp)
@@ -124,10 +135,7 @@ def tune_baseline(photos, k):
         rows = {t: [] for t in BASELINE_THRESHOLDS}
         for p in photos:
             dirty, clean, subject = load(p)
-            small_h, small_w = -(-dirty.shape[0] // k), -(-dirty.shape[1] // k)
-            padded = np.pad(dirty, ((0, small_h * k - dirty.shape[0]), (0, small_w * k - dirty.shape[1]), (0, 0)), mode="edge")
-            small = padded.reshape(small_h, k, small_w, k, 3).mean((1, 3))
-            med = ndimage.median_filter(small, size=(2 * radius + 1,) * 2 + (1,))
+            med = median(shrink(dirty, k), radius)
             for t in BASELINE_THRESHOLDS:
                 out = median_baseline(dirty, k, radius, t, med)
                 out = out * (1 - subject[..., None]) + dirty * subject[..., None]

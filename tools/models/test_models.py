@@ -12,6 +12,7 @@ import torch
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import export  # noqa: E402
+from evaluate import median_baseline  # noqa: E402
 import metrics  # noqa: E402
 import nets  # noqa: E402
 from pipeline import engine_upscale, enlarge_mask, predict_by_tiles, reduce256, run_tile  # noqa: E402
@@ -170,3 +171,21 @@ class Figures(unittest.TestCase):
                 self.assertAlmostEqual(fig["dirt_removed"], removed, places=4)
                 self.assertAlmostEqual(fig["backdrop_damage"], damage, places=3)
                 self.assertAlmostEqual(fig["subject_change"], subject_change, places=3)
+
+
+class Baseline(unittest.TestCase):
+    def test_median_removes_a_speck_and_leaves_smooth_backdrop(self):
+        yy, xx = np.mgrid[0:60, 0:60] / 60.0
+        clean = np.repeat((0.3 + 0.3 * xx + 0.1 * yy)[..., None], 3, -1).astype(np.float32)
+        # shrunk by k, the change comes back through the bilinear enlargement: softer edges
+        for k, speck, kept in ((1, 2, 0.05), (2, 4, 0.5), (3, 6, 0.5)):
+            with self.subTest(k=k):
+                dirty = clean.copy()
+                dirty[30:30 + speck, 24:24 + speck] = 0.05
+                out = median_baseline(dirty, k, radius=2, threshold=10 / 255)
+                spot = (slice(30, 30 + speck), slice(24, 24 + speck))
+                before, after = np.abs(dirty - clean)[spot].mean(), np.abs(out - clean)[spot].mean()
+                self.assertLess(after, kept * before)
+                far = np.ones((60, 60), bool)
+                far[20:46, 14:40] = False
+                np.testing.assert_allclose(out[far], dirty[far], atol=1e-6)

@@ -85,7 +85,8 @@ class Person:
         widen = 0.08 * np.maximum(0, b.yy - top) / self.ry
         dist = np.maximum(dist, (t - 1 - widen) * self.shoulder)
         neck_w = self.rx * rng.uniform(0.42, 0.55) * (1 + 0.15 * np.clip((b.yy - self.cy) / self.ry - 0.8, 0, 1))
-        neck = np.maximum(np.abs(b.xx - self.cx) - neck_w, np.abs(b.yy - (top + self.cy) / 2) - (top - self.cy) / 2 - 2)
+        neck_mid, neck_half = (top + self.cy) / 2, (top - self.cy) / 2 + 2
+        neck = np.maximum(np.abs(b.xx - self.cx) - neck_w, np.abs(b.yy - neck_mid) - neck_half)
         return soft(np.minimum(dist, neck), 1.2), neck
 
     def hair_cover(self):
@@ -97,7 +98,8 @@ class Person:
         if self.style == "long":
             length = self.ry * rng.uniform(1.2, 2.6)
             width = self.rx * rng.uniform(1.1, 1.45)
-            side = np.maximum(np.abs(b.xx - self.cx) - width, np.abs(b.yy - (self.cy + length / 2 - 0.2 * self.ry)) - length / 2)
+            mid = self.cy + length / 2 - 0.2 * self.ry
+            side = np.maximum(np.abs(b.xx - self.cx) - width, np.abs(b.yy - mid) - length / 2)
             d = np.minimum(d, side)
         if self.style == "bun":
             d = np.minimum(d, ellipse_dist(b, self.cy - self.ry * 1.15, self.cx + rng.normal(0, 0.2) * self.rx,
@@ -134,7 +136,8 @@ class Person:
             tex = photos.recolour(rng, photos.random_crop(rng, name, *shape), cloth_colour(rng))
         else:
             tex = cloth_colour(rng) * (1 + 0.1 * fractal_field(rng, *shape, 60, 4)[..., None])
-        folds = 1 + rng.uniform(0, 0.25) * oriented_noise(rng, shape[0] // 4 + 1, shape[1] // 4 + 1, 12, 3, rng.normal(0, 0.4))
+        coarse = (shape[0] // 4 + 1, shape[1] // 4 + 1)
+        folds = 1 + rng.uniform(0, 0.25) * oriented_noise(rng, *coarse, 12, 3, rng.normal(0, 0.4))
         folds = np.kron(folds, np.ones((4, 4), np.float32))[:shape[0], :shape[1]]
         return np.clip(tex * folds[..., None], 0, 1)
 
@@ -182,21 +185,24 @@ class Person:
     def draw_features(self, skin):
         b, rng = self.box, self.rng
         eye_y = self.cy - 0.05 * self.ry
-        iris = np.array(colorsys.hsv_to_rgb(rng.uniform(0.05, 0.6), rng.uniform(0.3, 0.8), rng.uniform(0.1, 0.5)), np.float32)
+        iris = colorsys.hsv_to_rgb(rng.uniform(0.05, 0.6), rng.uniform(0.3, 0.8), rng.uniform(0.1, 0.5))
+        iris = np.array(iris, np.float32)
         for side in (-1, 1):
             ex = self.cx + side * 0.38 * self.rx
             white = soft(ellipse_dist(b, eye_y, ex, 0.07 * self.ry, 0.2 * self.rx), 1.0)
             skin[:] = skin * (1 - white[..., None]) + np.array([0.9, 0.88, 0.85]) * white[..., None]
             ir = soft(ellipse_dist(b, eye_y, ex, 0.065 * self.ry, 0.065 * self.ry), 1.0) * white
             skin[:] = skin * (1 - ir[..., None]) + iris * ir[..., None]
-            brow = soft(ellipse_dist(b, eye_y - 0.2 * self.ry, ex, 0.035 * self.ry, 0.25 * self.rx, side * 0.15), 2.0)
+            brow = ellipse_dist(b, eye_y - 0.2 * self.ry, ex, 0.035 * self.ry, 0.25 * self.rx, side * 0.15)
+            brow = soft(brow, 2.0)
             skin[:] = skin * (1 - 0.8 * brow[..., None]) + self.hair * 0.8 * brow[..., None]
             catch = soft(ellipse_dist(b, eye_y - 0.02 * self.ry, ex + 0.02 * self.rx, 1.2, 1.2), 1.0)
             skin[:] = np.maximum(skin, catch[..., None] * 0.97)
         mouth = soft(ellipse_dist(b, self.cy + 0.5 * self.ry, self.cx, 0.07 * self.ry, 0.3 * self.rx), 2.0)
         lips = self.skin * np.array([1.05, 0.7, 0.7], np.float32)
         skin[:] = skin * (1 - mouth[..., None]) + lips * mouth[..., None]
-        nose = soft(ellipse_dist(b, self.cy + 0.25 * self.ry, self.cx + 0.08 * self.rx, 0.12 * self.ry, 0.05 * self.rx), 4.0)
+        nose = ellipse_dist(b, self.cy + 0.25 * self.ry, self.cx + 0.08 * self.rx, 0.12 * self.ry, 0.05 * self.rx)
+        nose = soft(nose, 4.0)
         skin *= 1 - 0.12 * nose[..., None]
 
     def freckles_and_highlights(self, skin):
@@ -210,10 +216,10 @@ class Person:
             r = rng.uniform(0.6, 2.5)
             ys, xs = slice(max(0, y - 6), y + 7), slice(max(0, x - 6), x + 7)
             d = np.hypot(b.yy[ys, xs] - b.yy[y, x], b.xx[ys, xs] - b.xx[y, x]) - r
-            a = soft(d, rng.uniform(0.8, 2.0)) * rng.uniform(0.2, 0.7)
-            target = 1.0 if rng.random() < 0.3 else 0.45  # highlight or freckle
+            a = soft(d, rng.uniform(0.8, 2.0))[..., None] * rng.uniform(0.2, 0.7)
+            gain = 1.6 if rng.random() < 0.3 else rng.uniform(0.45, 0.8)  # highlight or freckle
             patch = skin[ys, xs]
-            patch[:] = patch * (1 - a[..., None]) + np.minimum(patch * (target / 0.45 if target < 1 else 1.6), 1) * a[..., None]
+            patch[:] = patch * (1 - a) + np.minimum(patch * gain, 1) * a
 
     # -- assembly -----------------------------------------------------------------------
     def render(self):
@@ -228,7 +234,8 @@ class Person:
         neck = soft(neck_dist, 1.2)
         rgb = cloth * torso[..., None]
         alpha = torso.copy()
-        for cover, fill in ((neck, skin * 0.85), (head, skin), (hair, self.hair_fill()), (strands, self.hair_fill())):
+        layers = ((neck, skin * 0.85), (head, skin), (hair, self.hair_fill()), (strands, self.hair_fill()))
+        for cover, fill in layers:
             rgb = rgb * (1 - cover[..., None]) + fill * cover[..., None]
             alpha = alpha * (1 - cover) + cover
         return rgb.astype(np.float32), alpha.astype(np.float32)
