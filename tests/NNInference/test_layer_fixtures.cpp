@@ -100,38 +100,35 @@ const float* runCase(NNInference& engine, const fs::path& folder, const FixtureM
     return engine.predict3Inputs(a, b, c);
 }
 
-class LayerFixtureTest : public EngineTest {
-protected:
-    void checkCase(const fs::path& folder)
-    {
-        FixtureMeta meta;
-        ASSERT_TRUE(readMeta(folder / "meta.txt", meta));
-        engine = std::make_unique<NNInference>();
-        ASSERT_TRUE(engine->initialize(0, false, "fixtures", 0));
-        channelMessages().clear();
-        std::vector<std::vector<float>> inputs;
-        const float* result = runCase(*engine, folder, meta, inputs);
-        ASSERT_NE(result, nullptr) << engine->getErrorText() << channelMessages();
-        const NNImage& last = *engine->model.images.back();
-        EXPECT_EQ(last.width, meta.output.width);
-        EXPECT_EQ(last.height, meta.output.height);
-        EXPECT_EQ(last.channels, meta.output.channels);
-        const std::vector<float> expected = readFloats(folder / "expected.f32");
-        ASSERT_EQ(size_t(last.elementCount()), expected.size());
-        double worst = 0;
-        for (size_t i = 0; i < expected.size(); ++i) worst = std::max(worst, double(std::fabs(result[i] - expected[i])));
-        EXPECT_LE(worst, meta.tolerance);
-    }
-};
+// One test per case folder, so that cases run in parallel and fail by name.
+class LayerFixtureTest : public EngineTest, public ::testing::WithParamInterface<fs::path> {};
 
-TEST_F(LayerFixtureTest, EveryReferenceCaseMatches)
+TEST_P(LayerFixtureTest, MatchesTheReference)
 {
-    const std::vector<fs::path> cases = fixtureCases();
-    if (cases.empty()) GTEST_SKIP() << "no reference cases under $TESSALINE_FIXTURES/layers";
-    for (const fs::path& folder : cases) {
-        SCOPED_TRACE(folder.filename().string());
-        checkCase(folder);
-    }
+    const fs::path folder = GetParam();
+    FixtureMeta meta;
+    ASSERT_TRUE(readMeta(folder / "meta.txt", meta));
+    std::vector<std::vector<float>> inputs;
+    const float* result = runCase(*engine, folder, meta, inputs);
+    ASSERT_NE(result, nullptr) << engine->getErrorText() << channelMessages();
+    const NNImage& last = *engine->model.images.back();
+    EXPECT_EQ(last.width, meta.output.width);
+    EXPECT_EQ(last.height, meta.output.height);
+    EXPECT_EQ(last.channels, meta.output.channels);
+    const std::vector<float> expected = readFloats(folder / "expected.f32");
+    ASSERT_EQ(size_t(last.elementCount()), expected.size());
+    double worst = 0;
+    for (size_t i = 0; i < expected.size(); ++i) worst = std::max(worst, double(std::fabs(result[i] - expected[i])));
+    EXPECT_LE(worst, meta.tolerance);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layers, LayerFixtureTest, ::testing::ValuesIn(fixtureCases()),
+                         [](const ::testing::TestParamInfo<fs::path>& info) { return info.param.filename().string(); });
+
+// The cases are committed: finding none means the fixtures went missing.
+TEST(LayerFixtures, CasesArePresent)
+{
+    EXPECT_GE(fixtureCases().size(), 40u);
 }
 
 } // namespace
