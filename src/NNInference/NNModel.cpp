@@ -468,6 +468,7 @@ bool NNModel::createProgram(const std::string& text, cl_context context, cl_devi
     programFromCache = false;
     if (text.empty()) return true;
     const std::string path = cachePathFor(text, device);
+    programCachePath = path;
     if (loadPrecompiledKernelFromFile(path, context, device)) {
         programFromCache = true;
         return true;

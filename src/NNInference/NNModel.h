@@ -66,8 +66,9 @@ public:
     int32_t allocatedWidth = 0, allocatedHeight = 0;
     int32_t liveBufferCount = 0;
     float totalRunTime = 0.0f;
-    // Whether the last program came from the binary cache.
+    // Whether the last program came from the binary cache, and that cache file.
     bool programFromCache = false;
+    std::string programCachePath;
 
     static constexpr const char* buildOptions =
         " -cl-denorms-are-zero -cl-no-signed-zeros -cl-unsafe-math-optimizations -cl-finite-math-only";
