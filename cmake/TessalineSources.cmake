@@ -3,6 +3,7 @@
 # module that hosts load.
 add_library(tessaline_core STATIC
   src/image/ImageOperations.cpp
+  src/image/BilinearUpscaleWindow.cpp
   src/services/SettingsStore.cpp
   src/services/UserFolders.cpp
   src/ailayers/DiagnosticsLog.cpp

@@ -86,7 +86,8 @@ private:
     bool runOneTile(const image_template<float>& image, const TileGeometry& g, int tileSize, int64_t row,
                     int64_t column, TileWorkspace& work);
     image_template<float> failTiles(const std::string& errorText, const std::string& logLine);
-    static void subtractResidual(float* enlarged, int resultChannels, const image_template<float>& residual);
+    void enlargeCore(const image_template<float>& result, const TileGeometry& g, int64_t x0, int64_t y0,
+                     TileWorkspace& work);
     bool ensureTiledResult(int width, int height, int channels);
     void copyCore(const float* tileResult, const TileGeometry& g, int64_t x0, int64_t y0);
 

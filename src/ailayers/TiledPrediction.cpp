@@ -13,6 +13,7 @@
 
 #include "ailayers/AILayers.h"
 #include "ailayers/DiagnosticsLog.h"
+#include "image/BilinearUpscaleWindow.h"
 #include "image/ImageOperations.h"
 #include "services/SettingsStore.h"
 
@@ -125,17 +126,11 @@ image_template<float> AILayers::failTiles(const std::string& errorText, const st
 // Buffers of one tiled prediction, taken at the first tile and reused for
 // every tile, so that no tile pays for fresh memory.
 struct AILayers::TileWorkspace {
-    FloatBuffer tile;               // T x T x C
-    image_template<float> small;    // the shrunk tile
-    image_template<float> residual; // detail removed by the shrink, T x T x C
-    FloatBuffer enlarged;           // the network result at full resolution
-    int64_t enlargedChannels = 0;
+    FloatBuffer tile;            // T x T x C
+    image_template<float> small; // the shrunk tile, when K >= 2
+    FloatBuffer enlargedRow;     // one enlarged row of the shrunk tile's core, P x C
 
-    ~TileWorkspace()
-    {
-        small.release();
-        residual.release();
-    }
+    ~TileWorkspace() { small.release(); }
 
     bool take(const TileGeometry& g, int tileSize, int64_t channels)
     {
@@ -143,16 +138,8 @@ struct AILayers::TileWorkspace {
         if (!tile) return false;
         if (g.factor < 2) return true;
         if (!small.allocate(tileSize, tileSize, int32_t(channels))) return false;
-        return !g.restoreDetail || residual.allocate(int32_t(g.edge), int32_t(g.edge), int32_t(channels));
-    }
-
-    float* enlargedFor(int64_t edge, int64_t channels)
-    {
-        if (!enlarged || enlargedChannels != channels) {
-            enlarged = takeFloats(edge * edge * channels);
-            enlargedChannels = enlarged ? channels : 0;
-        }
-        return enlarged.get();
+        enlargedRow = takeFloats(g.step * channels);
+        return bool(enlargedRow);
     }
 };
 
@@ -228,7 +215,7 @@ bool AILayers::runOneTile(const image_template<float>& image, const TileGeometry
     if (g.factor >= 2) {
         const image_template<float> tileImage(int32_t(g.edge), int32_t(g.edge), int32_t(channels), work.tile.get());
         if (g.restoreDetail)
-            imageNonDestructiveDownscaleInto(tileImage, int(g.factor), work.small, work.residual);
+            imageDownscaleIntegral(tileImage, work.small, int(g.factor));
         else
             boxShrink(work.tile.get(), g.edge, g.factor, channels, work.small.data);
         input = work.small.data;
@@ -255,40 +242,51 @@ bool AILayers::runOneTile(const image_template<float>& image, const TileGeometry
         failTiles("\nModel returned " + result.shape() + " for a tile of " + std::to_string(tileSize) + "\n", "");
         return false;
     }
-
-    const float* tileResult = result.data;
-    if (g.factor >= 2) {
-        float* enlarged = work.enlargedFor(g.edge, result.channels);
-        if (!enlarged) {
-            failTiles(std::string(kTileRamMessage) + "\n", kTileRamMessage);
-            return false;
-        }
-        imageUpscaleBilinear(result.data, enlarged, result.width, result.height, int(g.edge), int(g.edge),
-                             result.channels);
-        if (g.restoreDetail) subtractResidual(enlarged, result.channels, work.residual);
-        tileResult = enlarged;
-    }
-
     if (!ensureTiledResult(image.width, image.height, result.channels)) {
         failTiles("Not enough RAM during AI inference", "");
         return false;
     }
-    copyCore(tileResult, g, x0, y0);
+    if (g.factor >= 2)
+        enlargeCore(result, g, x0, y0, work);
+    else
+        copyCore(result.data, g, x0, y0);
     return true;
 }
 
-void AILayers::subtractResidual(float* enlarged, int resultChannels, const image_template<float>& residual)
+// The enlarged network result, with the detail of the tile restored, is
+// needed only inside the core: the rest of the tile is discarded. Computing
+// just the core gives the values the whole enlargement would have there:
+// enlarged - (upscale(small) - tile), channel by channel.
+void AILayers::enlargeCore(const image_template<float>& result, const TileGeometry& g, int64_t x0, int64_t y0,
+                           TileWorkspace& work)
 {
-    const int64_t pixels = int64_t(residual.width) * residual.height;
-    const int64_t shared = std::min(resultChannels, residual.channels);
-    if (shared == resultChannels && shared == residual.channels) {
-        const int64_t count = pixels * shared;
-        for (int64_t i = 0; i < count; ++i) enlarged[i] -= residual.data[i];
-        return;
+    const int64_t coreWidth = std::min<int64_t>(tiledResult.width, x0 + g.step) - x0;
+    const int64_t coreHeight = std::min<int64_t>(tiledResult.height, y0 + g.step) - y0;
+    const int64_t resultChannels = result.channels;
+    const int64_t channels = work.small.channels;
+    const int64_t shared = std::min(resultChannels, channels);
+
+    BilinearUpscaleWindow resultWindow, smallWindow;
+    resultWindow.init(result.width, result.height, int(g.edge), int(g.edge), int(resultChannels), int(g.margin),
+                      int(coreWidth));
+    if (g.restoreDetail)
+        smallWindow.init(work.small.width, work.small.height, int(g.edge), int(g.edge), int(channels), int(g.margin),
+                         int(coreWidth));
+
+    for (int64_t y = 0; y < coreHeight; ++y) {
+        const int tileRow = int(g.margin + y);
+        float* out = tiledResult.data + ((y0 + y) * tiledResult.width + x0) * resultChannels;
+        resultWindow.row(result.data, tileRow, out);
+        if (!g.restoreDetail) continue;
+        float* enlargedSmall = work.enlargedRow.get();
+        smallWindow.row(work.small.data, tileRow, enlargedSmall);
+        const float* tile = work.tile.get() + (tileRow * g.edge + g.margin) * channels;
+        for (int64_t x = 0; x < coreWidth; ++x)
+            for (int64_t ch = 0; ch < shared; ++ch) {
+                const float residual = enlargedSmall[x * channels + ch] - tile[x * channels + ch];
+                out[x * resultChannels + ch] -= residual;
+            }
     }
-    for (int64_t p = 0; p < pixels; ++p)
-        for (int64_t ch = 0; ch < shared; ++ch)
-            enlarged[p * resultChannels + ch] -= residual.data[p * residual.channels + ch];
 }
 
 bool AILayers::ensureTiledResult(int width, int height, int channels)

@@ -1,5 +1,7 @@
 #include "image/ImageOperations.h"
 
+#include "image/BilinearUpscaleWindow.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -84,45 +86,6 @@ void extract32(const float* rgba, unsigned char* plane, size_t count, int channe
     for (size_t i = 0; i < count; ++i) {
         if (mask && !floatPlaneMaskOn(mask, i, maskDepth)) continue;
         std::memcpy(plane + i * sizeof(float), &rgba[i * 4 + channel], sizeof(float));
-    }
-}
-
-// Source taps and weights of one destination column of the bilinear upscale.
-struct ColumnTap {
-    int64_t offset0; // element offset of the left tap within a row
-    int64_t offset1; // element offset of the right tap
-    float weight0;   // 1 - fx
-    float weight1;   // fx
-};
-
-ColumnTap columnTap(int j, float sx, int srcWidth, int channels)
-{
-    const float v = static_cast<float>(j) * sx - 0.25f;
-    const int c0 = static_cast<int>(std::floor(v));
-    const float fx = v - static_cast<float>(c0);
-    const int left = std::min(std::max(0, c0), srcWidth - 1);
-    const int right = std::min(std::max(0, c0 + 1), srcWidth - 1);
-    return {static_cast<int64_t>(left) * channels, static_cast<int64_t>(right) * channels, 1.0f - fx, fx};
-}
-
-template <int Channels>
-void upscaleRow(const float* row0, const float* row1, float* out, const ColumnTap* taps, int dstWidth, float wy0,
-                float wy1, int channels)
-{
-    const int c = Channels > 0 ? Channels : channels;
-    for (int j = 0; j < dstWidth; ++j) {
-        const ColumnTap& t = taps[j];
-        const float w00 = t.weight0 * wy0;
-        const float w01 = t.weight1 * wy0;
-        const float w10 = t.weight0 * wy1;
-        const float w11 = t.weight1 * wy1;
-        const float* a = row0 + t.offset0;
-        const float* b = row0 + t.offset1;
-        const float* d = row1 + t.offset0;
-        const float* e = row1 + t.offset1;
-        for (int ch = 0; ch < c; ++ch)
-            out[ch] = a[ch] * w00 + b[ch] * w01 + d[ch] * w10 + e[ch] * w11;
-        out += c;
     }
 }
 
@@ -228,53 +191,17 @@ void imageDownscaleIntegral(const image_template<float>& src, image_template<flo
 
 namespace {
 
-void upscaleRowAnyChannels(const float* row0, const float* row1, float* out, const ColumnTap* taps, int count,
-                           float wy0, float wy1, int channels)
-{
-    if (channels == 3)
-        upscaleRow<3>(row0, row1, out, taps, count, wy0, wy1, channels);
-    else if (channels == 1)
-        upscaleRow<1>(row0, row1, out, taps, count, wy0, wy1, channels);
-    else
-        upscaleRow<0>(row0, row1, out, taps, count, wy0, wy1, channels);
-}
-
 // The bilinear enlargement; when `subtrahend` is given, each output row has
 // the matching row of it subtracted while the row is still in cache.
 void upscaleBilinear(const float* src, float* dst, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
                      int channels, const float* subtrahend)
 {
-    if (dstWidth < 1 || dstHeight < 1 || channels < 1 || srcWidth < 1 || srcHeight < 1) return;
-    const float sx = static_cast<float>(srcWidth) / static_cast<float>(dstWidth);
-    const float sy = static_cast<float>(srcHeight) / static_cast<float>(dstHeight);
-
-    // Column taps are computed once per column; if even that small table
-    // cannot be had, they are recomputed per row in pieces on the stack.
-    constexpr int kPiece = 256;
-    std::unique_ptr<ColumnTap[]> table(new (std::nothrow) ColumnTap[dstWidth]);
-    if (table)
-        for (int j = 0; j < dstWidth; ++j) table[j] = columnTap(j, sx, srcWidth, channels);
-
-    const int64_t srcStride = static_cast<int64_t>(srcWidth) * channels;
+    BilinearUpscaleWindow window;
+    if (!window.init(srcWidth, srcHeight, dstWidth, dstHeight, channels, 0, dstWidth)) return;
     const int64_t dstStride = static_cast<int64_t>(dstWidth) * channels;
     for (int i = 0; i < dstHeight; ++i) {
-        const float u = static_cast<float>(i) * sy - 0.25f;
-        const int top = std::max(0, static_cast<int>(std::floor(u)));
-        const float fy = u - static_cast<float>(top); // below 0 at the first rows: extrapolation
-        const float* row0 = src + std::min(top, srcHeight - 1) * srcStride;
-        const float* row1 = src + std::min(top + 1, srcHeight - 1) * srcStride;
         float* out = dst + i * dstStride;
-        if (table) {
-            upscaleRowAnyChannels(row0, row1, out, table.get(), dstWidth, 1.0f - fy, fy, channels);
-        } else {
-            ColumnTap piece[kPiece];
-            for (int j0 = 0; j0 < dstWidth; j0 += kPiece) {
-                const int n = std::min(kPiece, dstWidth - j0);
-                for (int j = 0; j < n; ++j) piece[j] = columnTap(j0 + j, sx, srcWidth, channels);
-                upscaleRowAnyChannels(row0, row1, out + static_cast<int64_t>(j0) * channels, piece, n, 1.0f - fy, fy,
-                                      channels);
-            }
-        }
+        window.row(src, i, out);
         if (subtrahend) {
             const float* minus = subtrahend + i * dstStride;
             for (int64_t e = 0; e < dstStride; ++e) out[e] -= minus[e];

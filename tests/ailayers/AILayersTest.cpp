@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
 #include <vector>
 
 #include "ailayers/AILayers.h"
+#include "image/ImageOperations.h"
 
 namespace {
 
@@ -116,6 +118,44 @@ TEST(TiledPrediction, IdentityNetworkReturnsTheInput)
         for (const auto& size : fake->sizes) EXPECT_EQ(size, std::make_pair(tileSize, tileSize));
         EXPECT_EQ(fake->invalidations, fake->runs);
     }
+}
+
+// Only the core of each tile is enlarged; its values must be exactly those
+// of enlarging the whole tile and subtracting the whole residual.
+TEST(TiledPrediction, CoreEqualsTheWholeTileEnlargementBitForBit)
+{
+    FakeModelLogic* fake = nullptr;
+    auto square = [](const float* in, float* out, size_t count, int) {
+        for (size_t i = 0; i < count; ++i) out[i] = in[i] * in[i] + 0.1f;
+    };
+    auto layers = makeLayers(fake, square);
+    const int tileSize = 12, tileStep = 8, k = 3;
+    const int edge = tileSize * k, margin = (edge - tileStep * k) / 2;
+    TestImage input(17, 11, 3); // one tile: smaller than the core
+    const image_template<float> out = layers->predictByTilesImageFloat(input.image, tileSize, tileStep, -k, nullptr,
+                                                                       nullptr);
+    ASSERT_EQ(out.shape(), "(17, 11, 3)");
+
+    std::vector<float> tile(size_t(edge) * edge * 3 + 3);
+    for (int y = 0; y < edge; ++y)
+        for (int x = 0; x < edge; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int sx = std::clamp(x - margin, 0, 16), sy = std::clamp(y - margin, 0, 10);
+                tile[(size_t(y) * edge + x) * 3 + c] = input.pixels[(size_t(sy) * 17 + sx) * 3 + c];
+            }
+    image_template<float> small, residual;
+    imageNonDestructiveDownscale(image_template<float>(edge, edge, 3, tile.data()), k, small, residual);
+    std::vector<float> net(size_t(tileSize) * tileSize * 3), enlarged(size_t(edge) * edge * 3);
+    square(small.data, net.data(), net.size(), 0);
+    imageUpscaleBilinear(net.data(), enlarged.data(), tileSize, tileSize, edge, edge, 3);
+    for (int y = 0; y < 11; ++y)
+        for (int x = 0; x < 17; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const size_t t = (size_t(y + margin) * edge + x + margin) * 3 + c;
+                ASSERT_EQ(out.data[(size_t(y) * 17 + x) * 3 + c], enlarged[t] - residual.data[t]) << x << "," << y;
+            }
+    small.release();
+    residual.release();
 }
 
 // Each run adds its own index: every output pixel must carry the index of
