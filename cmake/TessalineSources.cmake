@@ -13,7 +13,8 @@ target_link_libraries(tessaline_core PUBLIC PkgConfig::PLIST Threads::Threads ${
 
 add_library(tessaline SHARED src/api/Module.cpp)
 target_link_libraries(tessaline PRIVATE -Wl,--whole-archive tessaline_core -Wl,--no-whole-archive)
-set_target_properties(tessaline PROPERTIES OUTPUT_NAME tessaline)
+set_target_properties(tessaline PROPERTIES OUTPUT_NAME tessaline LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/tessaline.map)
+target_link_options(tessaline PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/tessaline.map)
 
 install(TARGETS tessaline LIBRARY DESTINATION lib)
 install(DIRECTORY include/ DESTINATION include)
