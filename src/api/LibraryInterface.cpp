@@ -171,8 +171,10 @@ TESSALINE_API int processImageFromMemory(void* instance, float* pixels, unsigned
         // would cancel this run at its first tile.
         engine->runState = Running;
         image_template<float> result;
-        if (engine->GetOutputImage(result, progress, true) && result.data && result.width > 0 && result.height > 0 &&
-            result.channels > 0) {
+        // The copy back writes width x height RGBA pixels into the caller's
+        // buffer: anything but exactly that shape is refused.
+        if (engine->GetOutputImage(result, progress, true) && result.data && result.width == int64_t(width) &&
+            result.height == int64_t(height) && result.channels == 4) {
             std::memcpy(pixels, result.data, static_cast<size_t>(result.width) * result.height * 4 * sizeof(float));
             result.release();
             engine->ClearImageData();
