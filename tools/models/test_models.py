@@ -4,6 +4,7 @@
 """
 import math
 import sys
+import tempfile
 import unittest
 from pathlib import Path
 
@@ -15,8 +16,10 @@ import export  # noqa: E402
 from evaluate import median_baseline  # noqa: E402
 import metrics  # noqa: E402
 import nets  # noqa: E402
+import training  # noqa: E402
 from pipeline import engine_upscale, enlarge_mask, predict_by_tiles, reduce256, run_tile  # noqa: E402
 from synth import make_photo  # noqa: E402
+from synth.dataset import PhotoCache, write_photo  # noqa: E402
 
 
 class SyntheticPhotos(unittest.TestCase):
@@ -189,3 +192,25 @@ class Baseline(unittest.TestCase):
                 far = np.ones((60, 60), bool)
                 far[20:46, 14:40] = False
                 np.testing.assert_allclose(out[far], dirty[far], atol=1e-6)
+
+
+class Training(unittest.TestCase):
+    def test_learning_rate_warms_up_and_is_annealed_when_the_time_is_up(self):
+        peak = 1e-3
+        cases = [("start", 0.0, 0.01 * peak), ("warm", training.WARMUP, peak),
+                 ("deadline", 1.0, training.FLOOR * peak), ("overrun", 1.3, training.FLOOR * peak)]
+        for name, fraction, expected in cases:
+            with self.subTest(name):
+                self.assertAlmostEqual(training.learning_rate(peak, fraction), expected, places=9)
+        self.assertGreater(training.learning_rate(peak, 0.5), training.learning_rate(peak, 0.9))
+
+    def test_focused_crops_hold_dirt(self):
+        with tempfile.TemporaryDirectory() as folder:
+            for seed in (5, 6):
+                write_photo(folder, seed, 300, 260)
+            cache = PhotoCache(folder)
+            rng = np.random.default_rng(0)
+            for _ in range(40):
+                dirty, clean, _, _ = cache.crop(rng, 64, focus=1.0)
+                self.assertEqual(dirty.shape, (64, 64, 3))
+                self.assertGreater(np.abs(dirty - clean).max(), metrics.DIRT_VISIBLE)

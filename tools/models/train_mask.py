@@ -5,18 +5,17 @@ The engine reduces the whole picture, whatever its aspect, to 256 x 256 by avera
 boxes, so training does the same: random re-framings of each cached photograph (zoomed
 crops, flips, colour changes) are squeezed to 256 x 256 with the engine's box rule, and the
 target is the subject coverage reduced the same way. Loss: binary cross-entropy plus a soft
-IoU term. Checkpoints and logs go to --run.
+IoU term. Runs last --minutes of wall-clock time; checkpoints and logs go to --run.
 """
 import argparse
-import csv
 import os
-import time
 
 import numpy as np
 import torch
 import torch.nn.functional as F
 
 import metrics
+import training
 from nets import mask_net
 from pipeline import reduce256
 from synth.dataset import SCALE16, PhotoCache
@@ -70,61 +69,31 @@ def validate(net, cache, count):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
-    ap.add_argument("--data", default="/work/data/train")
-    ap.add_argument("--val", default="/work/data/val")
-    ap.add_argument("--run", default="/work/runs/mask")
-    ap.add_argument("--seed", type=int, default=1)
-    ap.add_argument("--minutes", type=float, default=60)
-    ap.add_argument("--steps", type=int, default=8000)
-    ap.add_argument("--batch", type=int, default=8)
-    ap.add_argument("--lr", type=float, default=2e-3)
-    ap.add_argument("--val-every", type=int, default=500)
-    ap.add_argument("--threads", type=int, default=2)
-    ap.add_argument("--resume", action="store_true")
+    training.add_common_arguments(ap, "/work/runs/mask")
+    ap.add_argument("--val-every", type=int, default=250)
     args = ap.parse_args()
 
-    torch.manual_seed(args.seed)
-    torch.set_num_threads(args.threads)
-    rng = np.random.default_rng(args.seed)
-    os.makedirs(args.run, exist_ok=True)
     cache = PhotoCache(args.data)
     val = PhotoCache(args.val) if os.path.isdir(args.val) else None
     net = mask_net()
-    opt = torch.optim.Adam(net.parameters(), lr=args.lr)
-    sched = torch.optim.lr_scheduler.OneCycleLR(opt, args.lr, total_steps=args.steps, pct_start=0.05)
-    step = 0
-    ckpt = os.path.join(args.run, "checkpoint.pt")
-    if args.resume and os.path.exists(ckpt):
-        state = torch.load(ckpt)
-        net.load_state_dict(state["net"]), opt.load_state_dict(state["opt"]), sched.load_state_dict(state["sched"])
-        step, rng = state["step"], state["rng"]
-    writer = csv.writer(open(os.path.join(args.run, "log.csv"), "a", newline=""))
-    start, running = time.time(), []
+    run = training.TimedRun(args, net)
+    running = []
     print(f"{len(cache)} photographs, {net.parameter_count()} parameters", flush=True)
-    while step < args.steps and time.time() - start < args.minutes * 60:
-        x, y = batch(cache, rng, args.batch)
+    while run.running():
+        x, y = batch(cache, run.rng, args.batch)
         loss = loss_fn(net(x), y)
-        opt.zero_grad()
-        loss.backward()
-        opt.step()
-        sched.step()
-        step += 1
+        lr = run.update(loss)
         running.append(loss.item())
-        if step % 25 == 0:
-            print(f"step {step} loss {np.mean(running):.4f} lr {sched.get_last_lr()[0]:.2e} "
-                  f"{time.time() - start:.0f} s", flush=True)
-            writer.writerow([step, np.mean(running), time.time() - start])
+        if run.step % 25 == 0:
+            print(f"step {run.step} loss {np.mean(running):.4f} lr {lr:.2e} {run.elapsed():.0f} s", flush=True)
+            run.record(np.mean(running))
             running = []
-        if val is not None and step % args.val_every == 0:
-            print(f"  val IoU {validate(net, val, 40):.4f}", flush=True)
-        if step % 250 == 0:
-            torch.save({"net": net.state_dict(), "opt": opt.state_dict(), "sched": sched.state_dict(),
-                        "step": step, "rng": rng}, ckpt)
-    torch.save({"net": net.state_dict(), "opt": opt.state_dict(), "sched": sched.state_dict(),
-                "step": step, "rng": rng}, ckpt)
-    torch.save(net.state_dict(), os.path.join(args.run, "weights.pt"))
+        if val is not None and run.step % args.val_every == 0:
+            print(f"  val IoU {validate(run.average, val, 40):.4f}", flush=True)
+            run.save()
+    run.save(final=True)
     if val is not None:
-        print(f"final val IoU {validate(net, val, 40):.4f}", flush=True)
+        print(f"final val IoU {validate(run.average, val, 40):.4f}", flush=True)
 
 
 if __name__ == "__main__":

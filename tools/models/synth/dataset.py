@@ -45,20 +45,40 @@ class PhotoCache:
         for f in files:
             with np.load(f) as z:
                 self.photos.append({k: z[k] for k in ("dirty", "clean", "dirt", "subject")})
+        self.dirt_spots = [self._dirt_spots(p) for p in self.photos]
+
+    @staticmethod
+    def _dirt_spots(photo, limit=4096):
+        """Up to `limit` coordinates where dirt is visible, for crops that centre on dirt."""
+        changed = np.abs(photo["dirty"].astype(np.int32) - photo["clean"]).max(-1) > SCALE16 / 255
+        spots = np.argwhere(changed)
+        step = max(1, len(spots) // limit)
+        return spots[::step]
 
     def __len__(self):
         return len(self.photos)
 
-    def crop(self, rng, size):
-        """A random size x size crop (dirty, clean, dirt, subject) as float32, augmented."""
+    def crop(self, rng, size, focus=0.0):
+        """A random size x size crop (dirty, clean, dirt, subject) as float32, augmented.
+
+        With probability `focus` the crop is placed around a visible dirt pixel: dirt covers
+        a few per cent of a photograph, and crops that hold none teach only to keep still.
+        """
         for _ in range(20):
-            p = self.photos[rng.integers(len(self.photos))]
+            i = rng.integers(len(self.photos))
+            p = self.photos[i]
             h, w = p["dirty"].shape[:2]
             if h >= size and w >= size:
                 break
         else:
             raise ValueError(f"no photograph holds a {size} crop")
-        y, x = rng.integers(0, h - size + 1), rng.integers(0, w - size + 1)
+        spots = self.dirt_spots[i]
+        if len(spots) and rng.random() < focus:
+            cy, cx = spots[rng.integers(len(spots))]
+            y = int(np.clip(cy - rng.integers(size // 8, size - size // 8), 0, h - size))
+            x = int(np.clip(cx - rng.integers(size // 8, size - size // 8), 0, w - size))
+        else:
+            y, x = rng.integers(0, h - size + 1), rng.integers(0, w - size + 1)
         parts = [p[k][y:y + size, x:x + size].astype(np.float32) / SCALE16
                  for k in ("dirty", "clean", "dirt", "subject")]
         turns, flip = rng.integers(4), rng.random() < 0.5
