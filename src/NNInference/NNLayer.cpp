@@ -376,7 +376,7 @@ bool NNLayer::validateInputs(NNLayer* inputs[inboundSlots])
     }
     if (is("mult") && inputs[1] == nullptr) return fail("needs two inputs");
     if (is("Mix2") && (inputChannels < 3 || inputChannels2 < 3)) return fail("needs RGB inputs");
-    if (is("Satu") && inputChannels < 3) return fail("needs RGB input");
+    if ((is("Satu") || is("SBlu")) && inputChannels < 3) return fail("needs RGB input");
     return true;
 }
 
