@@ -23,6 +23,7 @@ struct FixtureMeta {
     image_sizes output;
     double tolerance = 0;
     std::string entry = "predict";
+    std::vector<std::pair<int32_t, int32_t>> switches; // layer, run-time switch value
 };
 
 bool readMeta(const fs::path& file, FixtureMeta& meta)
@@ -41,6 +42,11 @@ bool readMeta(const fs::path& file, FixtureMeta& meta)
         } else if (key == "output") words >> meta.output.width >> meta.output.height >> meta.output.channels;
         else if (key == "tolerance") words >> meta.tolerance;
         else if (key == "entry") words >> meta.entry;
+        else if (key == "switch") {
+            int32_t layer = -1, mode = 0;
+            words >> layer >> mode;
+            meta.switches.emplace_back(layer, mode);
+        }
     }
     return meta.inputs >= 1 && int(meta.inputSizes.size()) == meta.inputs && meta.tolerance > 0;
 }
@@ -76,6 +82,7 @@ const float* runCase(NNInference& engine, const fs::path& folder, const FixtureM
 {
     const std::vector<char> model = readBytes(folder / "model.cnn");
     if (!engine.loadModelFromMemory(model.data(), model.size())) return nullptr;
+    for (const auto& [layer, mode] : meta.switches) engine.switchArguments[layer * 16] = mode;
     for (int k = 0; k < meta.inputs; ++k) {
         inputs.push_back(readFloats(folder / ("input" + std::to_string(k) + ".f32")));
         const image_sizes& size = meta.inputSizes[size_t(k)];

@@ -16,9 +16,9 @@ import argparse
 import shutil
 import sys
 import zlib
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Callable, List
+from typing import Callable, Dict, List
 
 import numpy as np
 
@@ -36,6 +36,7 @@ class Case:
     model: ModelStream
     inputs: List[np.ndarray]          # (H, W, C) float32, one per input layer
     entry: str = "predict"
+    switches: Dict[int, int] = field(default_factory=dict)   # layer -> run-time switch value
     tolerance_note: str = ""          # why a case needs more than the base rule
     tolerance_factor: float = 1.0
 
@@ -360,6 +361,90 @@ case("groupnorm_g3_c6_7x5", "group normalisation, 3 groups of 2 channels, odd si
 case("groupnorm_g1_c3_13x11", "group normalisation, one group over all channels")(
     lambda rng: group_norm_case(rng, 13, 11, 3, 1))
 
+# ---- image filters ---------------------------------------------------------------
+
+
+def quantised_image(rng, w, h, c, low=0.0, high=1.0) -> np.ndarray:
+    """Values at the middle of their median level, so that the level of every
+    sample is far from a rounding boundary."""
+    levels = rng.integers(int(low * 255), int(high * 255) + 1, (h, w, c))
+    return ((levels + 0.5) / 255).astype(np.float32)
+
+
+def filter_case(rng, w, h, c, add_layer, pixels, switch=None) -> Case:
+    m = ModelStream()
+    layer = add_layer(m, m.input(c))
+    return Case(m, [pixels], switches={} if switch is None else {layer: switch})
+
+
+case("iirb_c3_13x11", "recursive blur, strength 3; a threshold of 0.1 clamps most steps on noise")(
+    lambda rng: filter_case(rng, 13, 11, 3, lambda m, x: m.iir_blur(x, 3.0, 0.1), image(rng, 13, 11, 3, 0, 1)))
+case("iirb_c5_9x7", "recursive blur, strength 8, threshold 2 (never clamps), five channels")(
+    lambda rng: filter_case(rng, 9, 7, 5, lambda m, x: m.iir_blur(x, 8.0, 2.0), image(rng, 9, 7, 5)))
+case("sblu_mode0_blur_c3_13x11", "switchable blur, mode 0: the recursive blur into a separate output")(
+    lambda rng: filter_case(rng, 13, 11, 3, lambda m, x: m.switchable_blur(x, 2.0, 0.3),
+                            image(rng, 13, 11, 3, 0, 1), switch=0))
+case("sblu_mode9_blur_c3_7x5", "switchable blur, an unknown mode runs the recursive blur")(
+    lambda rng: filter_case(rng, 7, 5, 3, lambda m, x: m.switchable_blur(x, 5.0, 0.05),
+                            image(rng, 7, 5, 3, 0, 1), switch=9))
+case("sblu_mode1_bilateral_c3_13x11", "bilateral, sigma 1.5 (halo 3), edge threshold 0.4")(
+    lambda rng: filter_case(rng, 13, 11, 3, lambda m, x: m.switchable_blur(x, 3.0, 0.4),
+                            image(rng, 13, 11, 3, 0, 1), switch=1))
+case("sblu_mode1_bilateral_halo_past_border_c3_7x5", "bilateral, halo 12 beyond a 7x5 image (edges repeat)")(
+    lambda rng: filter_case(rng, 7, 5, 3, lambda m, x: m.switchable_blur(x, 12.0, 0.3),
+                            image(rng, 7, 5, 3, 0, 1), switch=1))
+case("sblu_mode2_median_r2_t01_c3_13x11", "median of every channel, radius 2, threshold 0.1 (25 levels)")(
+    lambda rng: filter_case(rng, 13, 11, 3, lambda m, x: m.switchable_blur(x, 2.0, 0.1),
+                            quantised_image(rng, 13, 11, 3), switch=2))
+case("sblu_mode2_median_r1_full_range_c3_9x7", "median, radius 0.4 taken as 1, full level range (coarse bins "
+     "skipped whole), values outside [0, 1] clamp to the end levels")(
+    lambda rng: filter_case(rng, 9, 7, 3, lambda m, x: m.switchable_blur(x, 0.4, 1.0),
+                            np.clip(quantised_image(rng, 9, 7, 3), 0.1, 0.9) * 1.5 - 0.25, switch=2))
+case("sblu_mode2_median_r3_wide_window_c3_5x4", "median, radius 3 on a 5x4 image: the window repeats edges")(
+    lambda rng: filter_case(rng, 5, 4, 3, lambda m, x: m.switchable_blur(x, 3.0, 0.5),
+                            quantised_image(rng, 5, 4, 3), switch=2))
+case("sblu_mode3_median_luma_dark_c3_11x9", "luma median with a black patch: level 0 is a valid median")(
+    lambda rng: filter_case(rng, 11, 9, 3, lambda m, x: m.switchable_blur(x, 1.0, 1.0),
+                            _dark_patch(quantised_image(rng, 11, 9, 3)), switch=3))
+
+
+def _dark_patch(pixels: np.ndarray) -> np.ndarray:
+    pixels = pixels.copy()
+    pixels[2:7, 1:6] = 0.0
+    pixels[4, 3] = 0.6      # a bright speck inside the patch is removed
+    return pixels
+
+
+@case("sblu_mode3_luma_input_read_again_11x9", "luma median, then the input is read again by an add: the "
+      "in-place conversion of the input is undone")
+def _luma_then_input(rng):
+    m = ModelStream()
+    x = m.input(3)
+    y = m.switchable_blur(x, 2.0, 0.2)
+    m.add(x, y)
+    return Case(m, [quantised_image(rng, 11, 9, 3)], switches={y: 3})
+
+
+def mix2_case(rng, w, h, black_mask) -> Case:
+    m = ModelStream()
+    x = m.input(3)
+    detail = m.conv2d(x, *conv_weights(rng, 3, 3, 3, 3))
+    m.mix2(x, detail, 0.8, 1.3, 0.05, 0.5, 0.15, black_mask)
+    return Case(m, [image(rng, w, h, 3, 0, 1)])
+
+
+case("mix2_limit_gate_black_mask_13x11", "gated blend: detail limited to 0.5, gate 0.15 (halved and ramped), "
+     "dark-pixel protection below 0.4")(lambda rng: mix2_case(rng, 13, 11, 0.4))
+case("mix2_no_black_mask_9x7", "gated blend with blackMask 0: no dark-pixel protection")(
+    lambda rng: mix2_case(rng, 9, 7, 0.0))
+case("saturation_c3_7x5", "saturation 1.7 around the grey mean")(
+    lambda rng: unary(rng, 7, 5, 3, lambda m, x: m.saturation(x, 1.7), 0, 1))
+case("swnl_log_then_exp_c3_7x5", "switchable log mapping, then the exp mapping: the input back")(
+    lambda rng: unary(rng, 7, 5, 3, lambda m, x: m.switchable_nonlinear(m.switchable_nonlinear(x, 1), 2), 0, 1))
+case("swnl_log_c4_8x6", "switchable log mapping; negative values give 0")(
+    lambda rng: unary(rng, 8, 6, 4, lambda m, x: m.switchable_nonlinear(x, 1), -0.5, 1))
+
+
 # ---- buffer sharing --------------------------------------------------------------
 
 
@@ -448,6 +533,8 @@ def write_case(entry: RegisteredCase, out: Path) -> dict:
     built = entry.build(case_rng(entry.name))
     stream = built.model.to_bytes()
     model = reference.read_stream(stream)
+    for layer, mode in built.switches.items():
+        model.layers[layer].switch_mode = mode
     expected = reference.run_model(model, built.inputs)[-1].astype(np.float32)
     spread = float(expected.max() - expected.min()) if expected.size else 0.0
     tolerance = BASE_TOLERANCE * max(1.0, spread) * built.tolerance_factor
@@ -468,6 +555,8 @@ def write_case(entry: RegisteredCase, out: Path) -> dict:
     meta.append(f"tolerance {tolerance:.6g}")
     if built.entry != "predict":
         meta.append(f"entry {built.entry}")
+    for layer, mode in sorted(built.switches.items()):
+        meta.append(f"switch {layer} {mode}")
     (folder / "expected.f32").write_bytes(expected.astype("<f4").tobytes())
     (folder / "meta.txt").write_text("\n".join(meta) + "\n")
     return {"name": entry.name, "covers": entry.covers, "output": (w, h, c)}
@@ -501,7 +590,9 @@ folders byte-identical.  Folders of removed cases are deleted.
 - `expected.f32`: the output of the model's last layer, same layout.
 - `meta.txt`: lines `inputs N`; `input<i> W H C` per input; `output W H C`;
   `tolerance T`; optionally `entry predict|predict2Inputs|predict3Inputs`
-  (absent: `predict`).  Lines starting with `#` are comments (the first says
+  (absent: `predict`) and `switch L M` lines (before predicting, set the
+  switch of layer L to M through the engine's switch table: the modes of
+  "SBlu" are not stored in the stream).  Lines starting with `#` are comments (the first says
   what the case covers).
 
 Inputs feed the model's input layers in stream order; they are always the first
@@ -560,6 +651,17 @@ Where the arithmetic needed a decision:
 - Clip layers store clipMin 0 and clipMax 1; the engine clamps to [0, 1].
 - Every convolution and dense layer stores its biases (zeros when the network
   has none), so the kernels' argument lists never shift.
+- Recursive blur: k = min(0.9999, tan((pi/2) / (0.7 s + 1))) as float32; each
+  step b = v k + running (1 - k) is clamped into [v - t, v + t]; forward then
+  backward along each row (the running value carries over), then the same
+  along each column of the row result.
+- Bilateral: sigma = strength / 2, halo = int(min(50, 2 sigma)); a halo below 1
+  copies the pixel; a zero edge threshold weighs only identical colours.
+- Medians: levels int(v * 255) of the float32 product, clamped to 0..255;
+  the window repeats edge pixels; the result is the sample of rank size // 2
+  among the window samples within the threshold (256 x parameter, truncated)
+  of the centre's level; level 0 (black) is a valid median.  The luma median
+  works on Y of the YUV conversion, carries U and V, and converts back.
 - Every stream ends exactly after its last layer: a loader that rejects any
   short read loads all of them.
 

@@ -6,9 +6,10 @@ convolution taps, the centre offset of strided kernels, the 9/3/3/1 bilinear
 weights, group normalisation with eps 0.01, ...).  Tensors are numpy arrays
 of shape (H, W, C), which is the engine's interleaved order (x + y*W)*C + c.
 
-Every kind of the learned-network catalogue has a reference, and of the image
-filters "Satu", "Mix2" and "SwNL"; the recursive and switchable blurs
-("IIRB", "SBlu") have none yet.
+Every kind of the learned-network catalogue has a reference, and so has every
+image filter: "Satu", "Mix2", "SwNL", the recursive blur "IIRB" and the
+switchable "SBlu" in each of its modes (the mode is `switch_mode`, set by the
+caller at run time, not stored in the stream).
 
 The reference is written for clarity: plain loops over filter taps and
 channels, vectorised over pixels.  It computes what the engine must compute,
@@ -226,6 +227,10 @@ def run_model(model: Model, inputs: Sequence[np.ndarray]) -> List[np.ndarray]:
             continue
         args = [outputs[i] for i in layer.inputs]
         outputs.append(evaluate_layer(layer, args, model.stride_offset_mode))
+        if layer.type == "SBlu" and layer.switch_mode == 3:
+            # The luma median converts its input to YUV in place and back;
+            # later readers of that input see the round trip.
+            outputs[layer.inputs[0]] = yuv_to_rgb(rgb_to_yuv(args[0]))
     return outputs
 
 
@@ -286,6 +291,10 @@ def evaluate_layer(L: LayerRecord, args: List[np.ndarray], offset_mode: int) -> 
         return switchable_nonlinear(x, L.switch_mode)
     if t == "Mix2":
         return mix2(x, args[1], *L.parameters)
+    if t == "IIRB":
+        return recursive_blur(x, *L.parameters[:2])
+    if t == "SBlu":
+        return switchable_blur(x, L.switch_mode, *L.parameters[:2])
     raise NotImplementedError(f"no reference for layer {t!r}")
 
 
@@ -518,6 +527,158 @@ def mix2(s: np.ndarray, d: np.ndarray, mix1: float, mix2_: float, bias: float,
         mask = 1 - (1 - q) ** 2
         e = np.where(ms < black_mask, s * (1 - mask) + e * mask, e)
     return e + d
+
+
+# ---- image filters of "IIRB" and "SBlu" ---------------------------------------
+
+MEDIAN_LEVELS = 256
+LARGE_FINITE = 1e30
+
+
+def recursive_blur_coefficient(strength: float) -> float:
+    """Feedback coefficient k, as the engine passes it (float32)."""
+    with np.errstate(all="ignore"):
+        k = np.tan((np.pi / 2) / (0.7 * float(strength) + 1.0))
+    k = 0.9999 if not np.isfinite(k) or k < 0 else min(0.9999, k)
+    return float(np.float32(k))
+
+
+def _recursive_pass(v: np.ndarray, running: np.ndarray, k: float, threshold: float) -> np.ndarray:
+    """One first-order pass along axis 0 of v (rows of v are steps); returns
+    the filtered values and leaves the last running value in `running`."""
+    out = np.empty_like(v)
+    for i in range(v.shape[0]):
+        b = v[i] * k + running * (1 - k)
+        running[...] = np.minimum(np.maximum(b, v[i] - threshold), v[i] + threshold)
+        out[i] = running
+    return out
+
+
+def _recursive_axis(x: np.ndarray, k: float, threshold: float) -> np.ndarray:
+    """Forward then backward pass along axis 0; the running value starts at
+    the first sample and carries over into the backward pass."""
+    running = x[0].copy()
+    forward = _recursive_pass(x, running, k, threshold)
+    return _recursive_pass(forward[::-1], running, k, threshold)[::-1]
+
+
+def recursive_blur(x: np.ndarray, strength: float, threshold: float) -> np.ndarray:
+    """Rows first (along x), then columns (along y) on the row result."""
+    k = recursive_blur_coefficient(strength)
+    rows = _recursive_axis(np.swapaxes(x, 0, 1), k, threshold)
+    return _recursive_axis(np.swapaxes(rows, 0, 1), k, threshold)
+
+
+def bilateral(x: np.ndarray, strength: float, edge: float) -> np.ndarray:
+    """Only the first three channels are filtered; the others are not written
+    (zeros here)."""
+    h, w, _ = x.shape
+    sigma = float(np.float32(strength) * np.float32(0.5))
+    with np.errstate(divide="ignore"):
+        inv_edge = 0.01 / (float(edge) ** 2)
+    inv_edge = min(inv_edge, LARGE_FINITE) if np.isfinite(inv_edge) else LARGE_FINITE
+    out = np.zeros_like(x)
+    halo = int(min(50.0, 2.0 * sigma))
+    if halo < 1:
+        out[..., :3] = x[..., :3]
+        return out
+    rgb = x[..., :3]
+    total = np.zeros((h, w, 3))
+    weights = np.zeros((h, w, 1))
+    rows, cols = np.arange(h), np.arange(w)
+    for dy in range(-halo, halo + 1):
+        ny = np.clip(rows + dy, 0, h - 1)
+        for dx in range(-halo, halo + 1):
+            nx = np.clip(cols + dx, 0, w - 1)
+            n = rgb[ny][:, nx]
+            d = np.abs(n - rgb).sum(axis=2, keepdims=True)
+            wt = np.exp(-(dx * dx + dy * dy) * 0.5 / sigma ** 2) * np.exp(-0.5 * d * d * inv_edge)
+            total += n * wt
+            weights += wt
+    out[..., :3] = total / weights
+    return out
+
+
+def median_levels(v: np.ndarray) -> np.ndarray:
+    """Levels 0..255 as the device computes them: float32 product, truncated."""
+    scale = np.float32(MEDIAN_LEVELS - 1)
+    product = np.asarray(v, dtype=np.float32) * scale
+    return np.clip(product, np.float32(0), scale).astype(np.int64)
+
+
+def _median_plane(levels: np.ndarray, radius: int, threshold: int) -> np.ndarray:
+    """Median level per pixel of the (2r+1)^2 window (edges repeated), among
+    the samples within `threshold` levels of the centre: the sample of rank
+    size // 2 in increasing order.  Level 0 is a result like any other; an
+    empty range (negative threshold) gives 0."""
+    h, w = levels.shape
+    out = np.zeros((h, w), dtype=np.int64)
+    for y in range(h):
+        rows = np.clip(np.arange(y - radius, y + radius + 1), 0, h - 1)
+        for x in range(w):
+            cols = np.clip(np.arange(x - radius, x + radius + 1), 0, w - 1)
+            window = levels[rows][:, cols].ravel()
+            c = levels[y, x]
+            low, high = max(0, c - threshold), min(MEDIAN_LEVELS - 1, c + threshold)
+            inside = np.sort(window[(window >= low) & (window <= high)])
+            out[y, x] = inside[inside.size // 2] if inside.size else 0
+    return out
+
+
+def _median_settings(strength: float, threshold: float):
+    radius = int(min(max(1.0, float(np.float32(strength))), 4096.0))
+    t = float(np.float32(MEDIAN_LEVELS) * np.float32(threshold))
+    return radius, int(min(max(t, -1.0), float(MEDIAN_LEVELS)))
+
+
+def median(x: np.ndarray, strength: float, threshold: float) -> np.ndarray:
+    radius, t = _median_settings(strength, threshold)
+    out = np.empty_like(x)
+    for c in range(x.shape[2]):
+        out[..., c] = _median_plane(median_levels(x[..., c]), radius, t) / (MEDIAN_LEVELS - 1)
+    return out
+
+
+def rgb_to_yuv(x: np.ndarray) -> np.ndarray:
+    r, g, b = (x[..., i].astype(np.float32) for i in range(3))
+    f = np.float32
+    out = x.copy()
+    out[..., 0] = f(0.299) * r + f(0.587) * g + f(0.114) * b
+    out[..., 1] = f(-0.147108) * r - f(0.28886) * g + f(0.435912) * b + f(0.5)
+    out[..., 2] = f(0.614777) * r - f(0.51499) * g - f(0.099978) * b + f(0.5)
+    return out
+
+
+def yuv_to_rgb(x: np.ndarray) -> np.ndarray:
+    y, u, v = x[..., 0], x[..., 1] - 0.5, x[..., 2] - 0.5
+    out = x.copy()
+    out[..., 0] = y + 1.13983 * v
+    out[..., 1] = y - 0.39465 * u - 0.58060 * v
+    out[..., 2] = y + 2.03211 * u
+    return out
+
+
+def median_luma(x: np.ndarray, strength: float, threshold: float) -> np.ndarray:
+    """Median of the luma only; the chroma is carried through.  Channels past
+    the third are not written (zeros here)."""
+    radius, t = _median_settings(strength, threshold)
+    yuv = rgb_to_yuv(x)
+    out = np.zeros_like(x)
+    out[..., 0] = _median_plane(median_levels(yuv[..., 0]), radius, t) / (MEDIAN_LEVELS - 1)
+    out[..., 1:3] = yuv[..., 1:3]
+    return yuv_to_rgb(out)
+
+
+def switchable_blur(x: np.ndarray, mode: int, strength: float, threshold: float) -> np.ndarray:
+    """0 (and any unknown mode): recursive blur; 1: bilateral; 2: median of
+    every channel; 3: median of the luma."""
+    if mode == 1:
+        return bilateral(x, strength, threshold)
+    if mode == 2:
+        return median(x, strength, threshold)
+    if mode == 3:
+        return median_luma(x, strength, threshold)
+    return recursive_blur(x, strength, threshold)
 
 
 def output_shapes(model: Model, input_shapes: Sequence[tuple]) -> Dict[int, tuple]:
