@@ -661,7 +661,9 @@ Where the arithmetic needed a decision:
   the window repeats edge pixels; the result is the sample of rank size // 2
   among the window samples within the threshold (256 x parameter, truncated)
   of the centre's level; level 0 (black) is a valid median.  The luma median
-  works on Y of the YUV conversion, carries U and V, and converts back.
+  works on Y of the YUV conversion, carries U and V, and converts back with
+  the exact inverse of the forward matrix; it converts its input in place and
+  back, and later readers of that input see the round trip.
 - Every stream ends exactly after its last layer: a loader that rejects any
   short read loads all of them.
 

@@ -639,22 +639,29 @@ def median(x: np.ndarray, strength: float, threshold: float) -> np.ndarray:
     return out
 
 
+RGB_TO_YUV = np.array([[0.299, 0.587, 0.114],
+                       [-0.147108, -0.28886, 0.435912],
+                       [0.614777, -0.51499, -0.099978]])
+# The back conversion is the exact inverse, so that round trips of a buffer
+# do not drift.
+YUV_TO_RGB = np.linalg.inv(RGB_TO_YUV)
+
+
 def rgb_to_yuv(x: np.ndarray) -> np.ndarray:
+    """In float32, as the device computes it: the luma's levels depend on it."""
     r, g, b = (x[..., i].astype(np.float32) for i in range(3))
-    f = np.float32
+    m = RGB_TO_YUV.astype(np.float32)
     out = x.copy()
-    out[..., 0] = f(0.299) * r + f(0.587) * g + f(0.114) * b
-    out[..., 1] = f(-0.147108) * r - f(0.28886) * g + f(0.435912) * b + f(0.5)
-    out[..., 2] = f(0.614777) * r - f(0.51499) * g - f(0.099978) * b + f(0.5)
+    out[..., 0] = m[0, 0] * r + m[0, 1] * g + m[0, 2] * b
+    out[..., 1] = m[1, 0] * r + m[1, 1] * g + m[1, 2] * b + np.float32(0.5)
+    out[..., 2] = m[2, 0] * r + m[2, 1] * g + m[2, 2] * b + np.float32(0.5)
     return out
 
 
 def yuv_to_rgb(x: np.ndarray) -> np.ndarray:
-    y, u, v = x[..., 0], x[..., 1] - 0.5, x[..., 2] - 0.5
+    yuv = np.stack([x[..., 0], x[..., 1] - 0.5, x[..., 2] - 0.5], axis=-1)
     out = x.copy()
-    out[..., 0] = y + 1.13983 * v
-    out[..., 1] = y - 0.39465 * u - 0.58060 * v
-    out[..., 2] = y + 2.03211 * u
+    out[..., :3] = yuv @ YUV_TO_RGB.T
     return out
 
 
