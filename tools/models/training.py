@@ -7,7 +7,6 @@ the annealed ones. An exponential moving average of the weights smooths out the 
 steps' noise; it is what gets validated and saved.
 """
 import copy
-import csv
 import math
 import os
 import time
@@ -58,7 +57,7 @@ class TimedRun:
         if args.resume and os.path.exists(self.checkpoint):
             self._load()
         self.started = time.time() - self.spent
-        self.log = csv.writer(open(os.path.join(args.run, "log.csv"), "a", newline=""))
+        self.log_file = open(os.path.join(args.run, "log.csv"), "a")
 
     def elapsed(self):
         return time.time() - self.started
@@ -81,7 +80,8 @@ class TimedRun:
         return lr
 
     def record(self, *values):
-        self.log.writerow([self.step, *values, round(self.elapsed())])
+        self.log_file.write(",".join(str(v) for v in (self.step, *values, round(self.elapsed()))) + "\n")
+        self.log_file.flush()
 
     def save(self, final=False):
         torch.save({"net": self.net.state_dict(), "average": self.average.state_dict(),
