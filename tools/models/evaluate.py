@@ -203,9 +203,27 @@ def evaluate(backend, cache, tune_count):
     return table
 
 
-def mask_iou(masker, cache):
-    """Mean IoU of the full-size subject mask (threshold 0.5) against the truth."""
-    return float(np.mean([metrics.iou(masker.subject_bytes(load(p)[0]) / 255.0, load(p)[2]) for p in cache.photos]))
+def mask_figures(masker, cache):
+    """Mean IoU of the full-size subject mask (threshold 0.5) over the portraits, and the share
+    of the frame wrongly taken for a person in photographs without people (where IoU would
+    only say 0 or 1)."""
+    ious, false_area = [], []
+    for p in cache.photos:
+        image, _, truth = load(p)
+        pred = masker.subject_bytes(image) / 255.0
+        if (truth > 0.5).any():
+            ious.append(metrics.iou(pred, truth))
+        else:
+            false_area.append(float((pred > 0.5).mean()))
+    return ious, false_area
+
+
+def print_mask_figures(label, figures):
+    ious, false_area = figures
+    print(f"subject-mask IoU ({label}): {np.mean(ious):.4f} over {len(ious)} portraits, lowest {np.min(ious):.4f}")
+    if false_area:
+        print(f"frame taken for a person in {len(false_area)} photographs without people: "
+              f"{100 * np.mean(false_area):.2f} % (largest {100 * np.max(false_area):.2f} %)")
 
 
 def print_table(table):
@@ -247,9 +265,9 @@ def main():
     print(f"{len(cache)} photographs from {args.photos}, backend {args.backend}")
     print_table(evaluate(backend, cache, args.tune_count))
     if args.backend == "engine":
-        print(f"subject-mask IoU (engine): {mask_iou(EngineMask(args.nnrun, args.mask_model), cache):.4f}")
+        print_mask_figures("engine", mask_figures(EngineMask(args.nnrun, args.mask_model), cache))
     elif backend.mask is not None:
-        print(f"subject-mask IoU (PyTorch): {mask_iou(backend, cache):.4f}")
+        print_mask_figures("PyTorch", mask_figures(backend, cache))
     return 0
 
 

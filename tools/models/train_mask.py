@@ -54,17 +54,21 @@ def loss_fn(pred, target):
 
 @torch.no_grad()
 def validate(net, cache, count):
-    """Mean IoU over whole validation photographs, on the 256 x 256 grid."""
+    """Mean IoU over the validation portraits on the 256 x 256 grid, and the share of the
+    frame taken for a person in photographs without people."""
     net.eval()
-    scores = []
+    scores, false_area = [], []
     for i in range(min(count, len(cache))):
         photo = cache.photos[i]
         img = reduce256(photo["dirty"].astype(np.float32) / SCALE16)
         truth = reduce256(photo["subject"].astype(np.float32) / SCALE16)
         pred = net(torch.from_numpy(img).permute(2, 0, 1)[None])[0, 0].numpy()
-        scores.append(metrics.iou(pred, truth))
+        if (truth > 0.5).any():
+            scores.append(metrics.iou(pred, truth))
+        else:
+            false_area.append(float((pred > 0.5).mean()))
     net.train()
-    return float(np.mean(scores))
+    return float(np.mean(scores)), float(np.mean(false_area)) if false_area else 0.0
 
 
 def main():
@@ -89,11 +93,11 @@ def main():
             run.record(np.mean(running))
             running = []
         if val is not None and run.step % args.val_every == 0:
-            print(f"  val IoU {validate(run.average, val, 40):.4f}", flush=True)
+            print("  val IoU %.4f, false area %.4f" % validate(run.average, val, 40), flush=True)
             run.save()
     run.save(final=True)
     if val is not None:
-        print(f"final val IoU {validate(run.average, val, 40):.4f}", flush=True)
+        print("final val IoU %.4f, false area %.4f" % validate(run.average, val, 40), flush=True)
 
 
 if __name__ == "__main__":
