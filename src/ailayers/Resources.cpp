@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "ailayers/AILayers.h"
@@ -22,12 +23,13 @@ std::string moduleFilePath()
 {
     Dl_info info {};
     if (dladdr(reinterpret_cast<void*>(&resourceFolder), &info) == 0 || info.dli_fname == nullptr) return {};
-    // For code linked into the main program the loader may report a name
-    // relative to the start directory; the kernel knows the real file.
-    const char* name = info.dli_fname;
-    if (name[0] != '/') name = "/proc/self/exe";
+    // A module a host opened by a relative path is reported by that path,
+    // relative to the working directory; the main program may be reported by
+    // a bare name, or by a path that no longer resolves: the kernel knows the
+    // real file then.
     char resolved[PATH_MAX];
-    if (realpath(name, resolved) == nullptr) return {};
+    if (std::strchr(info.dli_fname, '/') != nullptr && realpath(info.dli_fname, resolved) != nullptr) return resolved;
+    if (realpath("/proc/self/exe", resolved) == nullptr) return {};
     return resolved;
 }
 
@@ -66,11 +68,15 @@ std::string resourcePath(const char* name, const char* type)
     return folder + "/" + name + "." + type;
 }
 
+// Resolved while the module is loaded, before a host can change its working
+// directory under a relative path.
+const std::string g_moduleFile = moduleFilePath();
+
 } // namespace
 
 std::string resourceFolder()
 {
-    const std::string module = moduleFilePath();
+    const std::string& module = g_moduleFile;
     const size_t slash = module.find_last_of('/');
     if (slash == std::string::npos) return {};
     return module.substr(0, slash) + "/../share/tessaline";
