@@ -84,7 +84,7 @@ def main():
     training.add_common_arguments(ap, "/work/runs/clean")
     ap.add_argument("--size", type=int, default=96, help="crop edge in network pixels")
     ap.add_argument("--focus", type=float, default=0.5, help="share of crops placed around dirt")
-    ap.add_argument("--dirt-weight", type=float, default=10.0, help="extra weight of dirt pixels")
+    ap.add_argument("--dirt-weight", type=float, default=6.0, help="extra weight of dirt pixels")
     ap.add_argument("--gate-weight", type=float, default=0.4, help="weight of the gate's cross-entropy")
     ap.add_argument("--background-weight", type=float, default=1.0, help="weight of the background term")
     ap.add_argument("--val-every", type=int, default=500)
