@@ -133,31 +133,29 @@ def median(small, radius):
     return ndimage.median_filter(small, size=(2 * radius + 1,) * 2 + (1,))
 
 
+def restore(image, small_change, k):
+    """Adds a change made on the k-fold shrunk picture back at full size, enlarged with the
+    engine's bilinear weights, as the engine does with the network's change."""
+    h, w = image.shape[:2]
+    if k > 1:
+        hp, wp = small_change.shape[0] * k, small_change.shape[1] * k
+        rows, cols = upscale_matrices(hp // k, wp // k, hp, wp)
+        small_change = np.einsum("ih,hwc,jw->ijc", rows.numpy(), small_change, cols.numpy(), optimize=True)
+    return np.clip(image + small_change[:h, :w], 0, 1)
+
+
 def median_baseline(image, k, radius, threshold, medians=None):
     """Median-with-threshold on the k-fold shrunk picture, change restored at full size."""
-    h, w = image.shape[:2]
     small = shrink(image, k)
-    hp, wp = small.shape[0] * k, small.shape[1] * k
     med = medians if medians is not None else median(small, radius)
-    change = np.where(np.abs(small - med).max(-1, keepdims=True) > threshold, med - small, 0)
-    if k > 1:
-        rows, cols = upscale_matrices(hp // k, wp // k, hp, wp)
-        change = np.einsum("ih,hwc,jw->ijc", rows.numpy(), change, cols.numpy(), optimize=True)
-    return np.clip(image + change[:h, :w], 0, 1)
+    return restore(image, np.where(np.abs(small - med).max(-1, keepdims=True) > threshold, med - small, 0), k)
 
 
 def ideal(dirty, clean, k):
     """What a perfect network reaches through the shrink-and-restore path: its output is the
     shrunk clean picture, and only the enlarged change reaches full size. Small specks
     spread by the shrink cannot be restored exactly at K > 1, so this bounds every method."""
-    h, w = dirty.shape[:2]
-    if k == 1:
-        return clean
-    change = shrink(clean, k) - shrink(dirty, k)
-    hp, wp = change.shape[0] * k, change.shape[1] * k
-    rows, cols = upscale_matrices(hp // k, wp // k, hp, wp)
-    change = np.einsum("ih,hwc,jw->ijc", rows.numpy(), change, cols.numpy(), optimize=True)
-    return np.clip(dirty + change[:h, :w], 0, 1)
+    return clean if k == 1 else restore(dirty, shrink(clean, k) - shrink(dirty, k), k)
 
 
 def load(photo):
