@@ -233,8 +233,9 @@ bool NNLayer::loadKernel(cl_context context, cl_device_id device, const std::str
     if (is("co2d")) {
         const bool pointwise = filterWidth == 1 && filterHeight == 1;
         const bool ok = load(pointwise ? kernel_point_wise_conv : kernel_conv2dt, 32, false);
-        // The vector template computes four pixels per work item.
-        if (!pointwise && outputChannels % 16 == 0) kernelDimensions = kernelDimensionsPlaneBlocks;
+        // The vector template computes four pixels per work item, channels as
+        // vectors of 16, 8 or 4.
+        if (!pointwise && outputChannels % 4 == 0) kernelDimensions = kernelDimensionsPlaneBlocks;
         return ok;
     }
     if (is("depw")) return load(kernel_depth_wise_conv, 0, false);
